@@ -1,0 +1,2 @@
+// Communications services of the device (serial ports).
+#pragma once
