@@ -34,6 +34,9 @@ const WCHAR* wcschr(const WCHAR* text, WCHAR c);
 int snwprintf(WCHAR* buffer, size_t count, const WCHAR* format, ...);
 int vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args);
 
+// Formatted wide text written to standard output in UTF-8 (no length limit).
+int wprintf(const WCHAR* format, ...);
+
 // Entry of a wide-character program: converts the host's UTF-8 arguments and records the
 // process command line before calling wmain.
 int runWideMain(int argc, char** argv, int (*wmain)(int argc, WCHAR** argv));

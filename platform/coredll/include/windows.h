@@ -43,7 +43,8 @@ typedef HINSTANCE HMODULE;
 typedef struct HKEY__* HKEY;
 typedef HKEY* PHKEY;
 typedef DWORD REGSAM;
-typedef intptr_t (*FARPROC)();
+// A procedure address; cast to the real type before calling.
+typedef void (*FARPROC)();
 
 #ifndef TRUE
 #define TRUE 1

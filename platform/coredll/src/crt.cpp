@@ -177,4 +177,23 @@ int snwprintf(WCHAR* buffer, size_t count, const WCHAR* format, ...) {
   return result;
 }
 
+int wprintf(const WCHAR* format, ...) {
+  std::u16string buffer(256, u'\0');
+  for (;;) {
+    va_list args;
+    va_start(args, format);
+    int length = vsnwprintf(&buffer[0], buffer.size(), format, args);
+    va_end(args);
+    if (length >= 0) {
+      buffer.resize(static_cast<size_t>(length));
+      break;
+    }
+    buffer.assign(buffer.size() * 2, u'\0');
+  }
+  std::string text = vork::utf8FromUtf16(buffer);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+  return static_cast<int>(buffer.size());
+}
+
 }  // namespace crt
