@@ -181,7 +181,7 @@ void parseRegistry(const std::string& text) {
     ++number;
     if (!raw.empty() && raw.back() == '\r') raw.pop_back();
     line += raw;
-    if (!line.empty() && line.back() == '\\' && line.find('"') == std::string::npos) {
+    if (!line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos) {
       line.pop_back();  // continued hex list
       continue;
     }
