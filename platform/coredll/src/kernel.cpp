@@ -55,9 +55,11 @@ DWORD errorFromErrno(int error) {
 // Handles are small tagged integers into one table; a closed slot is reused only after all
 // others, so a stale handle is unlikely to name a new object.
 
-static std::mutex tableLock;
-static std::vector<KernelObject*> table;  // null where a slot is free
-static std::vector<size_t> freeSlots;
+// The table lives as long as the process (handles still open at exit are the process's, as on
+// the device), so it is never destroyed.
+static std::mutex& tableLock = *new std::mutex;
+static std::vector<KernelObject*>& table = *new std::vector<KernelObject*>;  // null where a slot is free
+static std::vector<size_t>& freeSlots = *new std::vector<size_t>;
 static constexpr uintptr_t handleBase = 0x1000;
 static constexpr uintptr_t handleStep = 4;
 // Freed slots are reused only once this many are waiting, so a stale handle rarely names a
@@ -108,8 +110,8 @@ static KernelObject* takeHandle(HANDLE handle) {
 
 // ---- Waiting ---------------------------------------------------------------------------------
 
-static std::mutex waitMutex;
-static std::condition_variable waitCondition;
+static std::mutex& waitMutex = *new std::mutex;
+static std::condition_variable& waitCondition = *new std::condition_variable;
 
 std::unique_lock<std::mutex> waitLock() { return std::unique_lock<std::mutex>(waitMutex); }
 

@@ -26,7 +26,7 @@ struct Event {
   std::u16string name;
 };
 
-std::map<std::u16string, Event*> namedEvents;  // under waitLock()
+std::map<std::u16string, Event*>& namedEvents = *new std::map<std::u16string, Event*>;  // under waitLock()
 
 bool eventSignaled(KernelObject* object, bool consume) {
   auto* event = static_cast<Event*>(object->data);

@@ -20,8 +20,9 @@ struct ForeignWindow {
   std::string className;  // UTF-8, the declaring file's name
 };
 
-std::mutex foreignLock;
-std::map<std::string, ForeignWindow*> foreignByClass;
+// Windows of other processes, once found, keep their handle for the life of the process.
+std::mutex& foreignLock = *new std::mutex;
+std::map<std::string, ForeignWindow*>& foreignByClass = *new std::map<std::string, ForeignWindow*>;
 
 std::string windowsFolder() { return deviceRoot() + "/windows"; }
 
