@@ -1,4 +1,5 @@
 // Handles, waiting, the device clock and error numbers.
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
@@ -119,15 +120,18 @@ void wakeWaiters() { waitCondition.notify_all(); }
 
 // ---- Clock -----------------------------------------------------------------------------------
 
-static unsigned scale = 0;
+static std::atomic<unsigned> scale{0};
 
 unsigned clockScale() {
-  if (scale == 0) {
+  unsigned current = scale.load(std::memory_order_relaxed);
+  if (current == 0) {
     const char* env = std::getenv("VORK_CLOCK_SCALE");
     long value = env ? std::strtol(env, nullptr, 10) : 1;
-    scale = value > 0 ? static_cast<unsigned>(value) : 1;
+    current = value > 0 ? static_cast<unsigned>(value) : 1;
+    unsigned unset = 0;
+    scale.compare_exchange_strong(unset, current);
   }
-  return scale;
+  return current;
 }
 
 std::chrono::nanoseconds hostDuration(DWORD deviceMilliseconds) {
@@ -239,5 +243,5 @@ DWORD GetTickCount() {
   return static_cast<DWORD>(ms * clockScale());
 }
 
-extern "C" void VorkControl_SetClockScale(unsigned value) { vork::scale = value ? value : 1; }
+extern "C" void VorkControl_SetClockScale(unsigned value) { vork::scale.store(value ? value : 1); }
 extern "C" unsigned VorkControl_ClockScale() { return clockScale(); }
