@@ -43,8 +43,10 @@ struct Token {
   bool quoted = false;  // the token was (or ended in) a quoted string
 };
 
-// Splits a line into tokens: blanks separate, "(" and ")" stand alone, "..." quotes (with \"
-// and \\), and # starts a comment.
+bool hexValue(char c, unsigned& v);
+
+// Splits a line into tokens: blanks separate, "(" and ")" stand alone, "..." quotes (with \",
+// \\ and \xHH), and # starts a comment.
 bool tokenize(const std::string& line, std::vector<Token>& tokens, std::string& problem) {
   size_t i = 0;
   while (i < line.size()) {
@@ -66,7 +68,15 @@ bool tokenize(const std::string& line, std::vector<Token>& tokens, std::string& 
         while (i < line.size()) {
           c = line[i++];
           if (c == '"') { closed = true; break; }
-          if (c == '\\' && i < line.size()) c = line[i++];
+          if (c == '\\' && i < line.size()) {
+            c = line[i++];
+            unsigned high, low;
+            // \xHH is the byte HH (names in another code page, for instance).
+            if (c == 'x' && i + 1 < line.size() && hexValue(line[i], high) && hexValue(line[i + 1], low)) {
+              c = static_cast<char>(high << 4 | low);
+              i += 2;
+            }
+          }
           token.text += c;
         }
         if (!closed) { problem = "unterminated quote"; return false; }

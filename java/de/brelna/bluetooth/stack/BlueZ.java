@@ -11,6 +11,13 @@ import javax.bluetooth.ServiceRecord;
  * (for tests and simple callers) and pass it on to the listener, if one is set.
  */
 public class BlueZ {
+  /** The back end: brelnaBTCE (handheld) unless the property names another library. */
+  public static final String LIBRARY = System.getProperty("de.brelna.bluetooth.library", "brelnaBTCE");
+
+  static {
+    System.loadLibrary(LIBRARY);
+  }
+
   /** Receives the callbacks; any method may throw to show how the natives cope. */
   public interface Listener {
     default void deviceDiscovered(RemoteDevice device) {}
@@ -31,17 +38,20 @@ public class BlueZ {
   public static final List<String> calls = new ArrayList<String>();
   public static final List<RemoteDevice> devices = new ArrayList<RemoteDevice>();
   public static final List<ServiceRecord> records = new ArrayList<ServiceRecord>();
+  /** Every array handed out by newByteArray, in order (the natives fill them). */
+  public static final List<byte[]> byteArrays = new ArrayList<byte[]>();
   /** The names of the threads that called stackDown. */
   public static final List<String> stackDownThreads = new ArrayList<String>();
 
+  /** Forgets what was recorded (the listener stays). */
   public static void reset() {
     synchronized (calls) {
       calls.clear();
       devices.clear();
       records.clear();
+      byteArrays.clear();
       stackDownThreads.clear();
     }
-    listener = null;
   }
 
   private static void note(String call) {
@@ -113,7 +123,11 @@ public class BlueZ {
   }
 
   public static byte[] newByteArray(int length) {
-    return new byte[length];
+    byte[] array = new byte[length];
+    synchronized (calls) {
+      byteArrays.add(array);
+    }
+    return array;
   }
 
   public static void stackDown() {
