@@ -18,6 +18,7 @@ namespace {
 struct Found {
   struct Stack : CBtIf {
     std::atomic<bool> done{false};
+    ~Stack() override { StopNotifications(); }
     void OnDiscoveryComplete() override { done = true; }
   } stack;
   CSdpDiscoveryRec records[32];

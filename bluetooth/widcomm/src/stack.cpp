@@ -23,9 +23,9 @@ void replaceAdapter(std::shared_ptr<StackAdapter> fresh) { std::atomic_store(&st
 StackAdapter::StackAdapter(JavaVM* javaVm, jobject resolver) : vm(javaVm), classResolver(resolver) {}
 
 StackAdapter::~StackAdapter() {
-  // From here on the notifications do nothing; the SDK base then stops its activities.
+  // From here on the notifications do nothing, and none runs once the stack stopped them.
   retiring = true;
-  StopInquiry();
+  StopNotifications();
 }
 
 void StackAdapter::signalInquiry() {

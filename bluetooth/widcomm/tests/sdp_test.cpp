@@ -17,6 +17,7 @@ namespace {
 struct Records {
   struct Stack : CBtIf {
     std::atomic<bool> done{false};
+    ~Stack() override { StopNotifications(); }
     void OnDiscoveryComplete() override { done = true; }
   } stack;
   CSdpDiscoveryRec records[32];

@@ -122,6 +122,11 @@ class CBtIf {
 
   BOOL GetConnectionStats(BD_ADDR address, tBT_CONN_STATS* stats);
 
+  // Ends this object's inquiry and discovery and its status notifications; no notification runs
+  // after it returns. A derived class calls it first in its destructor, while the object is
+  // still whole (the base destructor calls it too, but only after the derived part is gone).
+  void StopNotifications();
+
   BD_ADDR m_BdAddr;  // local device address, filled by GetLocalDeviceInfo
 
  private:

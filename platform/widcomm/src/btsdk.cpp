@@ -108,18 +108,26 @@ CBtIf::CBtIf() : m_state(new CBtIfState) {
 }
 
 CBtIf::~CBtIf() {
-  radio::unsubscribeStatus(m_state->subscription);
+  StopNotifications();
+  delete m_state;
+}
+
+void CBtIf::StopNotifications() {
   radio::Activity* inquiry;
   radio::Activity* discovery;
+  int subscription;
   {
     std::lock_guard<std::mutex> guard(m_state->lock);
     inquiry = m_state->inquiry;
     discovery = m_state->discovery;
+    subscription = m_state->subscription;
     m_state->inquiry = m_state->discovery = nullptr;
+    m_state->inquiryRunning = m_state->discoveryRunning = false;
+    m_state->subscription = 0;
   }
+  if (subscription) radio::unsubscribeStatus(subscription);
   radio::stop(inquiry);
   radio::stop(discovery);
-  delete m_state;
 }
 
 void CBtIf::OnAudioConnected(UINT16) {}

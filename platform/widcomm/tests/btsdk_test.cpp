@@ -22,10 +22,11 @@ template <typename F> bool eventually(F f) {
 }
 
 struct Recorder : CBtIf {
+  ~Recorder() override { StopNotifications(); }
   std::atomic<int> responded{0}, completed{0}, discovered{0}, status{-1};
   std::atomic<bool> foreignThread{false};
   std::thread::id creator = std::this_thread::get_id();
-  std::string lastName;
+  std::string lastName;  // written on the stack's thread before `responded` counts
   UINT8 lastClass[3] = {};
   void note() {
     if (std::this_thread::get_id() != creator) foreignThread = true;
