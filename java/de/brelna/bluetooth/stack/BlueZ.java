@@ -40,6 +40,11 @@ public class BlueZ {
   public static final List<ServiceRecord> records = new ArrayList<ServiceRecord>();
   /** Every array handed out by newByteArray, in order (the natives fill them). */
   public static final List<byte[]> byteArrays = new ArrayList<byte[]>();
+  /** The chunks newData received, in order, and the handles connectionClosed received. */
+  public static final List<byte[]> chunks = new ArrayList<byte[]>();
+  public static final List<Long> closed = new ArrayList<Long>();
+  /** What newData answers (1 goes on reading). */
+  public static volatile int newDataResult = 1;
   /** The names of the threads that called stackDown. */
   public static final List<String> stackDownThreads = new ArrayList<String>();
 
@@ -50,6 +55,8 @@ public class BlueZ {
       devices.clear();
       records.clear();
       byteArrays.clear();
+      chunks.clear();
+      closed.clear();
       stackDownThreads.clear();
     }
   }
@@ -128,6 +135,21 @@ public class BlueZ {
       byteArrays.add(array);
     }
     return array;
+  }
+
+  public static int newData(byte[] data, long handle) {
+    synchronized (calls) {
+      chunks.add(data);
+    }
+    note("newData: " + handle + " " + data.length);
+    return newDataResult;
+  }
+
+  public static void connectionClosed(long handle) {
+    synchronized (calls) {
+      closed.add(handle);
+    }
+    note("connectionClosed: " + handle);
   }
 
   public static void stackDown() {
