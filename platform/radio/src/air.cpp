@@ -304,7 +304,6 @@ bool parseLine(const std::vector<Token>& t, Air& air, Device** lastDevice, Servi
 
 Air parseAir(const std::string& text, std::vector<std::string>* problems) {
   Air air;
-  air.devices.reserve(64);
   Device* lastDevice = nullptr;
   ServiceRecord* lastRecord = nullptr;
   std::istringstream in(text);
@@ -317,12 +316,8 @@ Air parseAir(const std::string& text, std::vector<std::string>* problems) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     bool ok = tokenize(line, tokens, problem);
     if (ok && tokens.empty()) continue;
-    if (ok) {
-      // Devices are kept in a vector: keep the pointer valid when it grows.
-      size_t lastIndex = lastDevice ? static_cast<size_t>(lastDevice - air.devices.data()) : 0;
-      ok = parseLine(tokens, air, &lastDevice, &lastRecord, problem);
-      if (ok && lastDevice && tokens[0].text != "device") lastDevice = &air.devices[lastIndex];
-    }
+    // Only a device line adds to the devices (and then points lastDevice at the new one).
+    if (ok) ok = parseLine(tokens, air, &lastDevice, &lastRecord, problem);
     if (!ok && problems) problems->push_back("line " + std::to_string(number) + ": " + problem);
   }
   return air;
