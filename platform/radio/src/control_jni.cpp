@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "vork/control.h"
 #include "vork/radio_control.h"
 
 namespace {
@@ -33,4 +34,10 @@ JNIEXPORT jlong JNICALL Java_vork_radio_AirControl_counter(JNIEnv* env, jclass, 
 }
 
 JNIEXPORT void JNICALL Java_vork_radio_AirControl_resetCounters(JNIEnv*, jclass) { VorkRadio_ResetCounters(); }
+
+JNIEXPORT jint JNICALL Java_vork_radio_AirControl_clockScale(JNIEnv*, jclass, jint scale) {
+  jint previous = static_cast<jint>(VorkControl_ClockScale());
+  VorkControl_SetClockScale(scale > 0 ? static_cast<unsigned>(scale) : 1);
+  return previous;
+}
 }

@@ -19,4 +19,7 @@ public final class AirControl {
   public static native long counter(String what);
 
   public static native void resetCounters();
+
+  /** Sets how much faster than real time the device clock runs; answers the previous scale. */
+  public static native int clockScale(int scale);
 }

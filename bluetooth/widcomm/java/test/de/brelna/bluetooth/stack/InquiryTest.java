@@ -75,6 +75,10 @@ class InquiryTest {
 
   @Test
   void cancellingARunningInquiryFailsIt() throws Exception {
+    Air.slower(10, this::cancelRunningInquiry);
+  }
+
+  private void cancelRunningInquiry() throws Exception {
     Air.set("inquiry never\ndevice 00:0A:3A:11:22:33 \"Meter 7\" after 10\n");
     AtomicReference<Object> outcome = new AtomicReference<Object>();
     Thread thread = inquireInBackground(outcome);
@@ -154,6 +158,10 @@ class InquiryTest {
 
   @Test
   void stackDownArrivesOnAStackThreadAndEndsARunningInquiry() throws Exception {
+    Air.slower(10, this::stackDownDuringInquiry);
+  }
+
+  private void stackDownDuringInquiry() throws Exception {
     Air.set("inquiry never\ndevice 00:0A:3A:11:22:33 \"Meter 7\" after 10\n");
     AtomicReference<Object> outcome = new AtomicReference<Object>();
     Thread thread = inquireInBackground(outcome);

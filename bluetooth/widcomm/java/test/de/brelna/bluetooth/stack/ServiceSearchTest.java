@@ -240,6 +240,11 @@ class ServiceSearchTest {
 
   @Test
   void aSearchWhileAnotherHoldsTheStackFailsAndBadInputIsRefused() throws Exception {
+    // The first search holds the lock for 60 s of device time, the second gives up after 10 s.
+    Air.slower(40, this::concurrentSearches);
+  }
+
+  private void concurrentSearches() throws Exception {
     Air.set(METER_RECORDS + "discovery never\n");
     AtomicReference<Throwable> failure = new AtomicReference<Throwable>();
     long before = Air.counter("discoveries");
