@@ -373,13 +373,31 @@ Value* valueIn(Key& key, LPCWSTR name) {
   return nullptr;
 }
 
+// One registry call: the process's lock, the device-wide file lock (exclusive for a change)
+// and the contents as they are on disk now.
+struct RegistryCall {
+  std::lock_guard<std::mutex> guard;
+  FileLock fileLock;
+  explicit RegistryCall(bool changing) : guard(registry.lock), fileLock(changing) { refresh(); }
+};
+
+// The key behind a handle, or null with the error to answer.
+Key* openedKey(HKEY key, LONG& error) {
+  std::u16string path;
+  if (!pathOf(key, path)) {
+    error = ERROR_INVALID_HANDLE;
+    return nullptr;
+  }
+  Key* found = keyAt(path);
+  if (!found) error = ERROR_FILE_NOT_FOUND;  // deleted by another process meanwhile
+  return found;
+}
+
 }  // namespace
 
 LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
-  std::lock_guard<std::mutex> guard(registry.lock);
-  FileLock fileLock(false);
-  refresh();
+  RegistryCall call(false);
   std::u16string base;
   if (!pathOf(key, base)) return ERROR_INVALID_HANDLE;
   std::u16string path = join(base, subKey);
@@ -392,9 +410,7 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
 LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
                      PHKEY result, LPDWORD disposition) {
   if (!result) return ERROR_INVALID_PARAMETER;
-  std::lock_guard<std::mutex> guard(registry.lock);
-  FileLock fileLock(true);
-  refresh();
+  RegistryCall call(true);
   std::u16string base;
   if (!pathOf(key, base)) return ERROR_INVALID_HANDLE;
   std::u16string path = join(base, subKey);
@@ -413,13 +429,10 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPS
 LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
                       LPDWORD dataSize) {
   if (data && !dataSize) return ERROR_INVALID_PARAMETER;
-  std::lock_guard<std::mutex> guard(registry.lock);
-  FileLock fileLock(false);
-  refresh();
-  std::u16string path;
-  if (!pathOf(key, path)) return ERROR_INVALID_HANDLE;
-  Key* found = keyAt(path);
-  if (!found) return ERROR_FILE_NOT_FOUND;  // deleted by another process meanwhile
+  RegistryCall call(false);
+  LONG error;
+  Key* found = openedKey(key, error);
+  if (!found) return error;
   Value* value = valueIn(*found, valueName);
   if (!value) return ERROR_FILE_NOT_FOUND;
   if (type) *type = value->type;
@@ -436,13 +449,10 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD, LPDWORD type, LPBYTE
 
 LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
   if (!data && dataSize) return ERROR_INVALID_PARAMETER;
-  std::lock_guard<std::mutex> guard(registry.lock);
-  FileLock fileLock(true);
-  refresh();
-  std::u16string path;
-  if (!pathOf(key, path)) return ERROR_INVALID_HANDLE;
-  Key* found = keyAt(path);
-  if (!found) return ERROR_FILE_NOT_FOUND;
+  RegistryCall call(true);
+  LONG error;
+  Key* found = openedKey(key, error);
+  if (!found) return error;
   Value value{valueName ? valueName : u"", type, std::vector<BYTE>(data, data + dataSize)};
   if (Value* existing = valueIn(*found, valueName)) {
     existing->type = type;
@@ -455,13 +465,11 @@ LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* 
 }
 
 LONG RegDeleteValueW(HKEY key, LPCWSTR valueName) {
-  std::lock_guard<std::mutex> guard(registry.lock);
-  FileLock fileLock(true);
-  refresh();
-  std::u16string path;
-  if (!pathOf(key, path)) return ERROR_INVALID_HANDLE;
-  Key* found = keyAt(path);
-  Value* value = found ? valueIn(*found, valueName) : nullptr;
+  RegistryCall call(true);
+  LONG error;
+  Key* found = openedKey(key, error);
+  if (!found) return error;
+  Value* value = valueIn(*found, valueName);
   if (!value) return ERROR_FILE_NOT_FOUND;
   found->values.erase(found->values.begin() + (value - found->values.data()));
   save();
@@ -469,9 +477,7 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR valueName) {
 }
 
 LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
-  std::lock_guard<std::mutex> guard(registry.lock);
-  FileLock fileLock(true);
-  refresh();
+  RegistryCall call(true);
   std::u16string base;
   if (!pathOf(key, base)) return ERROR_INVALID_HANDLE;
   if (!subKey || !*subKey) return ERROR_INVALID_PARAMETER;
@@ -491,9 +497,7 @@ LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
 LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD, LPWSTR, LPDWORD,
                    FILETIME*) {
   if (!name || !nameSize) return ERROR_INVALID_PARAMETER;
-  std::lock_guard<std::mutex> guard(registry.lock);
-  FileLock fileLock(false);
-  refresh();
+  RegistryCall call(false);
   std::u16string path;
   if (!pathOf(key, path)) return ERROR_INVALID_HANDLE;
   std::u16string prefix = lower(path) + u"\\";
