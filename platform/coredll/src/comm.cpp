@@ -121,14 +121,18 @@ BOOL commRead(KernelObject* object, void* buffer, DWORD size, DWORD* done) {
       lastByte = Clock::now();
       continue;
     }
-    if (n == 0) {  // hung up
-      if (got > 0) break;
-      *done = 0;
-      SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-      return FALSE;
-    }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) {
+    if (n == 0) {
+      // In raw mode an empty queue also reads as 0 bytes; a hung-up line (the peer or the
+      // adapter gone) says so on poll.
+      pollfd p{port->fd, POLLIN, 0};
+      if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR))) {
+        if (got > 0) break;
+        SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+        return FALSE;
+      }
+    } else if (errno == EINTR) {
+      continue;
+    } else if (errno != EAGAIN) {
       if (got > 0) break;
       failWithErrno(errno);
       return FALSE;
@@ -465,8 +469,19 @@ BOOL SetCommState(HANDLE handle, LPDCB dcb) {
   tio.c_cc[VTIME] = 0;
   cfsetispeed(&tio, code);
   cfsetospeed(&tio, code);
-  if (tcsetattr(port->fd, TCSANOW, &tio) != 0) {
+  termios before{};
+  if (tcgetattr(port->fd, &before) != 0 || tcsetattr(port->fd, TCSANOW, &tio) != 0) {
     failWithErrno(errno);
+    return FALSE;
+  }
+  // A driver adjusts what it cannot do (a pseudo-terminal always carries 8 bits without
+  // parity); such a record is refused and the line keeps its settings.
+  termios taken{};
+  const tcflag_t line = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+  if (tcgetattr(port->fd, &taken) != 0 || (taken.c_cflag & line) != (tio.c_cflag & line) ||
+      cfgetospeed(&taken) != code) {
+    tcsetattr(port->fd, TCSANOW, &before);
+    SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
   if (dcb->fDtrControl != DTR_CONTROL_HANDSHAKE) {
