@@ -44,10 +44,10 @@ struct CommPort {
   std::atomic<DWORD> pendingErrors;  // raised and not yet answered by ClearCommError
 };
 
-// Open ports, so the control interface can reach them.
+// Open ports, so the control interface can reach them. Lives as long as the process.
 std::mutex portsLock;
 std::vector<CommPort*>& openPorts() {
-  static std::vector<CommPort*> ports;
+  static std::vector<CommPort*>& ports = *new std::vector<CommPort*>;
   return ports;
 }
 
@@ -462,7 +462,6 @@ BOOL SetCommState(HANDLE handle, LPDCB dcb) {
   if (dcb->fOutxCtsFlow) tio.c_cflag |= CRTSCTS;
   if (dcb->fOutX) tio.c_iflag |= IXON;
   if (dcb->fInX) tio.c_iflag |= IXOFF;
-  if (!dcb->fTXContinueOnXoff && dcb->fInX) tio.c_iflag |= IXANY;
   tio.c_cc[VSTART] = static_cast<cc_t>(dcb->XonChar);
   tio.c_cc[VSTOP] = static_cast<cc_t>(dcb->XoffChar);
   tio.c_cc[VMIN] = 0;

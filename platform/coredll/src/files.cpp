@@ -75,9 +75,9 @@ struct DeviceEntry {
 };
 std::mutex devicesLock;
 // Built on first use: device kinds register themselves while the library is being loaded,
-// possibly before this file's own statics are set up.
+// possibly before this file's own statics are set up. Lives as long as the process.
 std::vector<DeviceEntry>& devices() {
-  static std::vector<DeviceEntry> list;
+  static std::vector<DeviceEntry>& list = *new std::vector<DeviceEntry>;
   return list;
 }
 
