@@ -13,7 +13,6 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.Arrays;
 import java.util.List;
-import java.util.concurrent.atomic.AtomicInteger;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.BeforeEach;
@@ -245,13 +244,14 @@ class SerialNativeTest {
         assertEquals(1, Native.open(0));
         byte[] data = pattern(RING * 3 + 5);
         Thread thread = sender(com1, data);
-        // Poll again and again without reading: the ring fills to one byte short of its size.
-        AtomicInteger answers = new AtomicInteger();
+        // Poll again and again without reading, until everything has been sent (the terminal
+        // queues it all) and polls bring nothing more: the ring is then full, one byte short
+        // of its size.
         long deadline = System.nanoTime() + 10_000_000_000L;
-        int polls = 0;
-        while (System.nanoTime() < deadline && polls < 200) {
-            if (Native.isDataAvailable(0)) answers.incrementAndGet();
-            else polls++;
+        int emptyPolls = 0;
+        while (System.nanoTime() < deadline && (thread.isAlive() || emptyPolls < 200)) {
+            boolean sending = thread.isAlive();
+            if (!Native.isDataAvailable(0) && !sending) emptyPolls++;
             Thread.sleep(0, 100_000);
         }
         byte[] first = readAll();
