@@ -243,7 +243,8 @@ HANDLE commOpen(const char16_t* name, DWORD desiredAccess, DWORD creationDisposi
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     int error = errno;
-    SetLastError(error == ENOENT || error == ENOTDIR ? ERROR_FILE_NOT_FOUND : errorFromErrno(error));
+    bool noPort = error == ENOENT || error == ENOTDIR || error == EISDIR || error == ELOOP;
+    SetLastError(noPort ? ERROR_FILE_NOT_FOUND : errorFromErrno(error));
     return INVALID_HANDLE_VALUE;
   }
   if (!isatty(fd)) {  // a file or folder linked by mistake is no port

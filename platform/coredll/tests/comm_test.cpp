@@ -21,6 +21,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+std::string utf8(const char16_t* text) {
+  std::string out;
+  for (; *text; ++text) out += static_cast<char>(*text);
+  return out;
+}
+
 // An open port, closed when the test ends (also when an assertion ends it early).
 struct Port {
   HANDLE handle;
@@ -151,6 +157,7 @@ TEST_F(CommTest, RefusalsCarryTheDeviceErrorNumbers) {
   std::string file = root_ + "/plain";
   close(::open(file.c_str(), O_CREAT | O_WRONLY, 0644));
   link("COM6", file);
+  link("COM7", root_);
   struct Case {
     const char16_t* name;
     DWORD disposition;
@@ -159,12 +166,13 @@ TEST_F(CommTest, RefusalsCarryTheDeviceErrorNumbers) {
       {u"COM0:", OPEN_EXISTING, ERROR_FILE_NOT_FOUND},      {u"COM03:", OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
       {u"COMx:", OPEN_EXISTING, ERROR_FILE_NOT_FOUND},      {u"COM1000:", OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
       {u"COM4:", OPEN_EXISTING, ERROR_FILE_NOT_FOUND},      {u"COM5:", OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
-      {u"COM6:", OPEN_EXISTING, ERROR_FILE_NOT_FOUND},      {u"COM3:", CREATE_ALWAYS, ERROR_INVALID_PARAMETER},
+      {u"COM6:", OPEN_EXISTING, ERROR_FILE_NOT_FOUND},      {u"COM7:", OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
+      {u"COM3:", CREATE_ALWAYS, ERROR_INVALID_PARAMETER},
   };
   for (const Case& c : cases) {
     SetLastError(0);
     EXPECT_EQ(open(c.name, GENERIC_READ | GENERIC_WRITE, c.disposition), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_EQ(GetLastError(), c.error) << utf8(c.name);
   }
   // A port belongs to one handle at a time.
   {
