@@ -74,11 +74,16 @@ struct DeviceEntry {
   DeviceOpen open;
 };
 std::mutex devicesLock;
-std::vector<DeviceEntry> devices;
+// Built on first use: device kinds register themselves while the library is being loaded,
+// possibly before this file's own statics are set up. Lives as long as the process.
+std::vector<DeviceEntry>& devices() {
+  static std::vector<DeviceEntry>& list = *new std::vector<DeviceEntry>;
+  return list;
+}
 
 DeviceOpen deviceFor(const char16_t* name) {
   std::lock_guard<std::mutex> guard(devicesLock);
-  for (const DeviceEntry& entry : devices) {
+  for (const DeviceEntry& entry : devices()) {
     if (crt::wcsncmp(name, entry.prefix.c_str(), entry.prefix.size()) == 0) return entry.open;
   }
   return nullptr;
@@ -142,7 +147,7 @@ bool nextMatch(Find* find, LPWIN32_FIND_DATAW data) {
 namespace vork {
 void registerDevice(const char16_t* prefix, DeviceOpen open) {
   std::lock_guard<std::mutex> guard(devicesLock);
-  devices.push_back(DeviceEntry{prefix, open});
+  devices().push_back(DeviceEntry{prefix, open});
 }
 }  // namespace vork
 

@@ -2,6 +2,7 @@
 // code never includes this header.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 extern "C" {
@@ -15,4 +16,8 @@ void VorkControl_SetClockScale(unsigned scale);
 unsigned VorkControl_ClockScale();
 // Forgets the registry's cached contents so the next call reads registry.reg again.
 void VorkControl_ReloadRegistry();
+// Raises line error flags (CE_FRAME, CE_OVERRUN, ...) on every open handle of COM port
+// `number` in this process, as the driver would on a line fault; the next ClearCommError
+// answers and clears them. Answers the number of handles reached.
+int VorkControl_RaiseCommError(unsigned number, uint32_t errors);
 }
