@@ -1,4 +1,5 @@
-// Windows of other processes and message boxes.
+// Windows of other processes, the entry points shared with the process's own windows, and
+// message boxes.
 //
 // Other processes' top-level windows are declared as files <device root>/windows/<class name>
 // whose first line is the window title. A message sent or posted to one is appended to
@@ -13,6 +14,13 @@
 #include "winuser.h"
 
 using namespace vork;
+
+// The process's own windows (window.cpp, messages.cpp).
+bool gwesIsLocalWindow(HWND window);
+LRESULT gwesSendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL gwesPostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL gwesShowWindow(HWND window, int command);
+HWND gwesFindWindow(LPCWSTR className, LPCWSTR windowName);
 
 namespace {
 
@@ -58,6 +66,7 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
+  if (HWND own = gwesFindWindow(className, windowName)) return own;
   std::string name = utf8FromUtf16(className);
   std::string title;
   if (!declared(name, title) || (windowName && utf8FromUtf16(windowName) != title)) {
@@ -71,6 +80,7 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
 }
 
 LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (gwesIsLocalWindow(window)) return gwesSendMessage(window, message, wParam, lParam);
   if (ForeignWindow* foreign = foreignWindow(window)) {
     appendMessage(foreign, message, wParam, lParam);
     return 0;
@@ -80,6 +90,7 @@ LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!window || gwesIsLocalWindow(window)) return gwesPostMessage(window, message, wParam, lParam);
   if (ForeignWindow* foreign = foreignWindow(window)) {
     appendMessage(foreign, message, wParam, lParam);
     return TRUE;
@@ -88,9 +99,12 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return FALSE;
 }
 
-BOOL ShowWindow(HWND window, int) { return foreignWindow(window) != nullptr; }
+BOOL ShowWindow(HWND window, int command) {
+  if (gwesIsLocalWindow(window)) return gwesShowWindow(window, command);
+  return foreignWindow(window) != nullptr;
+}
 
-BOOL IsWindow(HWND window) { return foreignWindow(window) != nullptr; }
+BOOL IsWindow(HWND window) { return gwesIsLocalWindow(window) || foreignWindow(window) != nullptr; }
 
 // A message box is written to the error stream and answered OK at once.
 int MessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT) {
