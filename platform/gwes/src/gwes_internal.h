@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <map>
+#include <unordered_map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -82,7 +83,7 @@ struct Queue {
 
 struct State {
   std::map<std::u16string, Class*> classes;  // key: upper-case name
-  std::map<HWND, Window*> windows;
+  std::unordered_map<HWND, Window*> windows;
   std::vector<HWND> topLevel;  // z-order, top first
   std::map<DWORD, Queue*> queues;
   uintptr_t nextHandle = 0x10010;

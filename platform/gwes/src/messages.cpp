@@ -57,9 +57,9 @@ Queue* queueFor(DWORD threadId) {
 }
 
 Queue* currentQueue() {
-  Queue* q = queueFor(GetCurrentThreadId());
-  if (!owner.queue) owner.queue = q;
-  return q;
+  if (owner.queue) return owner.queue;
+  owner.queue = queueFor(GetCurrentThreadId());
+  return owner.queue;
 }
 
 }  // namespace gwes
@@ -126,13 +126,15 @@ static bool sendAnsweredOrIncoming(void* context) {
 
 bool gwesIsLocalWindow(HWND handle);
 
-LRESULT gwesSendMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+// Sends to one of the process's own windows; `local` says whether the window was one.
+LRESULT gwesSendMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam, bool& local) {
   Queue* self;
   Queue* target;
   WNDPROC proc;
   {
     auto lock = waitLock();
     Window* w = window(handle);
+    local = w != nullptr;
     if (!w) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return 0;

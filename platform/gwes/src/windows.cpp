@@ -17,7 +17,7 @@ using namespace vork;
 
 // The process's own windows (window.cpp, messages.cpp).
 bool gwesIsLocalWindow(HWND window);
-LRESULT gwesSendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT gwesSendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool& local);
 BOOL gwesPostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL gwesShowWindow(HWND window, int command);
 HWND gwesFindWindow(LPCWSTR className, LPCWSTR windowName);
@@ -80,7 +80,9 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
 }
 
 LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (gwesIsLocalWindow(window)) return gwesSendMessage(window, message, wParam, lParam);
+  bool local;
+  LRESULT result = gwesSendMessage(window, message, wParam, lParam, local);
+  if (local) return result;
   if (ForeignWindow* foreign = foreignWindow(window)) {
     appendMessage(foreign, message, wParam, lParam);
     return 0;
