@@ -15,6 +15,7 @@ extern "C" {
 JNIEXPORT jint JNICALL Java_com_zel_hvl_r7tx_OS_Display_1New(JNIEnv*, jclass);
 JNIEXPORT jboolean JNICALL Java_com_zel_hvl_r7tx_OS_Display_1ReadAndDispatch(JNIEnv*, jclass, jint);
 JNIEXPORT void JNICALL Java_com_zel_hvl_r7tx_OS_Device_1Dispose(JNIEnv*, jclass, jint);
+JNIEXPORT void JNICALL Java_com_zel_hvl_r7tx_OS_Widget_1Dispose(JNIEnv*, jclass, jint);
 }
 
 namespace {
@@ -322,6 +323,24 @@ TEST(Frame, TheKeyTableAnswersTheFirstRow) {
   EXPECT_EQ(1037, hvlCodeOfVirtualKey(0x7E));
   EXPECT_EQ(0, hvlVirtualKeyOfCode(0x41));
   EXPECT_EQ(0, hvlCodeOfVirtualKey(0x6C));
+}
+
+}  // namespace
+
+namespace {
+
+int disposed = 0;
+
+TEST(Frame, DisposingAWidgetClearsItsTargetFirst) {
+  auto* widget = static_cast<WidgetHead*>(hvlAllocate(sizeof(WidgetHead)));
+  static CallbackTarget target{};
+  widget->target = &target;
+  widget->dispose = [](void* record) {
+    EXPECT_EQ(nullptr, static_cast<WidgetHead*>(record)->target);
+    ++disposed;
+  };
+  Java_com_zel_hvl_r7tx_OS_Widget_1Dispose(nullptr, nullptr, hvlHandle(widget));
+  EXPECT_EQ(1, disposed);
 }
 
 }  // namespace

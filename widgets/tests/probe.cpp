@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "hvl.h"
 #include "vork/window_control.h"
@@ -111,6 +112,33 @@ JNIEXPORT jboolean JNICALL Java_com_zel_hvl_test_Probe_finishSender(JNIEnv*, jcl
   delete sender;
   sender = nullptr;
   return senderResult == 1 ? JNI_TRUE : JNI_FALSE;
+}
+
+// The texts of `joined` split at '|' (an empty string gives no texts), as a native list.
+JNIEXPORT jobjectArray JNICALL Java_com_zel_hvl_test_Probe_stringArray(JNIEnv* env, jclass, jstring joined) {
+  if (!joined) return convertToJavaStringArray(env, nullptr);
+  const jchar* chars = env->GetStringChars(joined, nullptr);
+  std::u16string all(reinterpret_cast<const char16_t*>(chars), env->GetStringLength(joined));
+  env->ReleaseStringChars(joined, chars);
+  std::vector<std::u16string> parts;
+  if (!all.empty()) {
+    size_t start = 0;
+    for (size_t bar; (bar = all.find(u'|', start)) != std::u16string::npos; start = bar + 1)
+      parts.push_back(all.substr(start, bar - start));
+    parts.push_back(all.substr(start));
+  }
+  std::vector<const WCHAR*> list;
+  for (auto& part : parts) list.push_back(part.c_str());
+  list.push_back(nullptr);
+  return convertToJavaStringArray(env, list.data());
+}
+
+JNIEXPORT jintArray JNICALL Java_com_zel_hvl_test_Probe_rect(JNIEnv* env, jclass, jint x, jint y, jint w, jint h) {
+  return createJavaRect(env, x, y, w, h);
+}
+
+JNIEXPORT jintArray JNICALL Java_com_zel_hvl_test_Probe_point(JNIEnv* env, jclass, jint x, jint y) {
+  return createJavaPoint(env, x, y);
 }
 
 JNIEXPORT jint JNICALL Java_com_zel_hvl_test_Probe_setScreen(JNIEnv*, jclass, jint w, jint h, jint bits, jint dpi) {

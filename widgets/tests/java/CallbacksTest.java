@@ -67,7 +67,7 @@ class CallbacksTest {
   @AfterEach
   void tearDown() {
     OS.Widget_SetData(widget, null);
-    Probe.freeWidget(widget);
+    OS.Widget_Dispose(widget);
     OS.Device_Dispose(display);
     OS.hvlErrorHandler = null;
   }

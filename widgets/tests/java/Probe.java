@@ -22,5 +22,8 @@ final class Probe {
   static native int fontPitchAndFamily(int font);
   static native void startSender(int display, int message);
   static native boolean finishSender();
+  static native String[] stringArray(String joined);
+  static native int[] rect(int x, int y, int width, int height);
+  static native int[] point(int x, int y);
   static native int setScreen(int width, int height, int bits, int dpi);
 }
