@@ -53,20 +53,26 @@ uint32_t quantize(uint32_t rgb) {
 uint32_t rgbOf(COLORREF c) { return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c); }
 COLORREF colourOf(uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
-void ensureScreen() {
-  size_t n = static_cast<size_t>(width) * height;
-  if (pixels.size() == n) return;
-  pixels.assign(n, 0);
-  // The shell's desktop and task bar.
+// The shell's desktop and task bar over an area of the screen.
+void drawDesktop(const RECT& area) {
   uint32_t desktop = quantize(rgbOf(GetSysColor(COLOR_BACKGROUND)));
   uint32_t bar = quantize(rgbOf(GetSysColor(COLOR_ACTIVECAPTION)));
   RECT work = gwes::workArea();
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
+  RECT screen{0, 0, width, height}, r;
+  if (!IntersectRect(&r, &area, &screen)) return;
+  for (int y = r.top; y < r.bottom; ++y) {
+    for (int x = r.left; x < r.right; ++x) {
       POINT p{x, y};
       pixels[static_cast<size_t>(y) * width + x] = PtInRect(&work, p) ? desktop : bar;
     }
   }
+}
+
+void ensureScreen() {
+  size_t n = static_cast<size_t>(width) * height;
+  if (pixels.size() == n) return;
+  pixels.assign(n, 0);
+  drawDesktop(RECT{0, 0, width, height});
 }
 
 void readEnvironmentScreen() {
@@ -77,6 +83,43 @@ void readEnvironmentScreen() {
     int w, h, b = 16, d = 96;
     if (std::sscanf(spec, "%dx%dx%d@%d", &w, &h, &b, &d) >= 2) VorkControl_SetScreen(w, h, b, d);
   }
+}
+
+// ---- Clip regions ------------------------------------------------------------------------------
+// A region is a set of non-overlapping rectangles in screen coordinates.
+
+typedef std::vector<RECT> Region;
+
+bool regionContains(const Region& region, POINT p) {
+  for (const RECT& r : region) {
+    if (PtInRect(&r, p)) return true;
+  }
+  return false;
+}
+
+void regionIntersect(Region& region, const RECT& with) {
+  Region out;
+  for (const RECT& r : region) {
+    RECT both;
+    if (IntersectRect(&both, &r, &with)) out.push_back(both);
+  }
+  region.swap(out);
+}
+
+void regionSubtract(Region& region, const RECT& hole) {
+  Region out;
+  for (const RECT& r : region) {
+    RECT cut;
+    if (!IntersectRect(&cut, &r, &hole)) {
+      out.push_back(r);
+      continue;
+    }
+    if (r.top < cut.top) out.push_back(RECT{r.left, r.top, r.right, cut.top});
+    if (cut.bottom < r.bottom) out.push_back(RECT{r.left, cut.bottom, r.right, r.bottom});
+    if (r.left < cut.left) out.push_back(RECT{r.left, cut.top, cut.left, cut.bottom});
+    if (cut.right < r.right) out.push_back(RECT{cut.right, cut.top, r.right, cut.bottom});
+  }
+  region.swap(out);
 }
 
 // ---- Objects ---------------------------------------------------------------------------------
@@ -115,7 +158,7 @@ struct DeviceContext {
   HWND window;
   bool memory;
   POINT origin;  // screen position of the DC's (0, 0)
-  RECT clip;     // screen coordinates
+  Region clip;   // screen coordinates
   GdiObject* font;
   GdiObject* brush;
   GdiObject* pen;
@@ -316,7 +359,7 @@ GdiObject* stockObject(int index) {
 void putPixel(const DeviceContext* dc, int x, int y, uint32_t rgb) {
   if (dc->memory) return;
   POINT p{x + dc->origin.x, y + dc->origin.y};
-  if (!PtInRect(&dc->clip, p) || p.x < 0 || p.y < 0 || p.x >= width || p.y >= height) return;
+  if (!regionContains(dc->clip, p) || p.x < 0 || p.y < 0 || p.x >= width || p.y >= height) return;
   ensureScreen();
   pixels[static_cast<size_t>(p.y) * width + p.x] = quantize(rgb);
 }
@@ -324,7 +367,7 @@ void putPixel(const DeviceContext* dc, int x, int y, uint32_t rgb) {
 void blendPixel(const DeviceContext* dc, int x, int y, uint32_t rgb, unsigned alpha) {
   if (dc->memory || alpha == 0) return;
   POINT p{x + dc->origin.x, y + dc->origin.y};
-  if (!PtInRect(&dc->clip, p) || p.x < 0 || p.y < 0 || p.x >= width || p.y >= height) return;
+  if (!regionContains(dc->clip, p) || p.x < 0 || p.y < 0 || p.x >= width || p.y >= height) return;
   ensureScreen();
   uint32_t& target = pixels[static_cast<size_t>(p.y) * width + p.x];
   auto mix = [&](int shift) {
@@ -335,8 +378,18 @@ void blendPixel(const DeviceContext* dc, int x, int y, uint32_t rgb, unsigned al
 }
 
 void fillArea(const DeviceContext* dc, RECT r, uint32_t rgb) {
-  for (int y = r.top; y < r.bottom; ++y) {
-    for (int x = r.left; x < r.right; ++x) putPixel(dc, x, y, rgb);
+  if (dc->memory) return;
+  ensureScreen();
+  OffsetRect(&r, dc->origin.x, dc->origin.y);
+  RECT screen{0, 0, width, height};
+  uint32_t stored = quantize(rgb);
+  for (const RECT& part : dc->clip) {
+    RECT area;
+    if (!IntersectRect(&area, &r, &part) || !IntersectRect(&area, &area, &screen)) continue;
+    for (int y = area.top; y < area.bottom; ++y) {
+      std::fill(pixels.begin() + static_cast<size_t>(y) * width + area.left,
+                pixels.begin() + static_cast<size_t>(y) * width + area.right, stored);
+    }
   }
 }
 
@@ -397,6 +450,12 @@ int screenHeight() {
 int screenDpi() {
   readEnvironmentScreen();
   return dpi;
+}
+
+void paintDesktop(const RECT& area) {
+  std::lock_guard<std::recursive_mutex> guard(gdiLock);
+  ensureScreen();
+  drawDesktop(area);
 }
 
 RECT workArea() {
@@ -490,7 +549,7 @@ extern "C" int VorkControl_SaveScreenPng(const char* path) {
 
 // ---- Device contexts --------------------------------------------------------------------------
 
-static HDC newContext(HWND handle, bool memory, POINT origin, RECT clip) {
+static HDC newContext(HWND handle, bool memory, POINT origin, const Region& clip) {
   std::lock_guard<std::recursive_mutex> guard(gdiLock);
   auto* dc = new DeviceContext{};
   dc->window = handle;
@@ -510,28 +569,46 @@ static HDC newContext(HWND handle, bool memory, POINT origin, RECT clip) {
   return reinterpret_cast<HDC>(dc);
 }
 
-// The client area (or the whole window) on the screen, clipped by the ancestors' client areas.
-static bool windowArea(HWND handle, bool whole, POINT& origin, RECT& clip) {
+// What of the client area (or the whole window) shows on the screen: clipped by the
+// ancestors' client areas, less the top-level windows above it, the siblings above it (and
+// above its ancestors) that clip siblings, and its children when it clips children.
+static bool windowArea(HWND handle, bool whole, POINT& origin, Region& clip) {
   auto lock = waitLock();
   gwes::Window* w = gwes::window(handle);
   if (!w) return false;
   RECT area = whole ? gwes::screenRect(w) : gwes::clientScreenRect(w);
   origin = {area.left, area.top};
-  clip = area;
-  for (gwes::Window* a = w->parent ? gwes::window(w->parent) : nullptr; a;
-       a = a->parent ? gwes::window(a->parent) : nullptr) {
-    RECT parentClient = gwes::clientScreenRect(a);
-    IntersectRect(&clip, &clip, &parentClient);
+  clip.assign(1, area);
+  if (!gwes::reallyVisible(w)) {
+    clip.clear();
+    return true;
   }
-  if (!gwes::reallyVisible(w)) SetRectEmpty(&clip);
+  for (gwes::Window* cur = w; cur; cur = cur->parent ? gwes::window(cur->parent) : nullptr) {
+    gwes::Window* parent = cur->parent ? gwes::window(cur->parent) : nullptr;
+    if (parent) regionIntersect(clip, gwes::clientScreenRect(parent));
+    bool clipsSiblings = !parent || (cur->style & WS_CLIPSIBLINGS);
+    if (!clipsSiblings) continue;
+    const std::vector<HWND>& siblings = parent ? parent->children : gwes::state().topLevel;
+    for (HWND sibling : siblings) {
+      if (sibling == cur->handle) break;  // the rest are below
+      gwes::Window* above = gwes::window(sibling);
+      if (above && (above->style & WS_VISIBLE)) regionSubtract(clip, gwes::screenRect(above));
+    }
+  }
+  if (!whole && (w->style & WS_CLIPCHILDREN)) {
+    for (HWND childHandle : w->children) {
+      gwes::Window* child = gwes::window(childHandle);
+      if (child && (child->style & WS_VISIBLE)) regionSubtract(clip, gwes::screenRect(child));
+    }
+  }
   return true;
 }
 
 HDC GetDC(HWND handle) {
   readEnvironmentScreen();
-  if (!handle) return newContext(nullptr, false, POINT{0, 0}, RECT{0, 0, width, height});
+  if (!handle) return newContext(nullptr, false, POINT{0, 0}, Region{RECT{0, 0, width, height}});
   POINT origin;
-  RECT clip;
+  Region clip;
   if (!windowArea(handle, false, origin, clip)) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return nullptr;
@@ -542,7 +619,7 @@ HDC GetDC(HWND handle) {
 HDC GetWindowDC(HWND handle) {
   if (!handle) return GetDC(nullptr);
   POINT origin;
-  RECT clip;
+  Region clip;
   if (!windowArea(handle, true, origin, clip)) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return nullptr;
@@ -567,7 +644,7 @@ static BOOL deleteContext(HDC handle) {
 
 int ReleaseDC(HWND, HDC dc) { return deleteContext(dc); }
 
-HDC CreateCompatibleDC(HDC) { return newContext(nullptr, true, POINT{0, 0}, RECT{0, 0, 1, 1}); }
+HDC CreateCompatibleDC(HDC) { return newContext(nullptr, true, POINT{0, 0}, Region{RECT{0, 0, 1, 1}}); }
 
 BOOL DeleteDC(HDC dc) { return deleteContext(dc); }
 
@@ -624,7 +701,7 @@ HDC BeginPaint(HWND handle, LPPAINTSTRUCT paint) {
     DeviceContext* context = contextOf(dc);
     RECT screenUpdate = update;
     OffsetRect(&screenUpdate, context->origin.x, context->origin.y);
-    IntersectRect(&context->clip, &context->clip, &screenUpdate);
+    regionIntersect(context->clip, screenUpdate);
   }
   if (erase) paint->fErase = SendMessageW(handle, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0) == 0;
   paint->hdc = dc;
@@ -867,7 +944,7 @@ COLORREF GetPixel(HDC handle, int x, int y) {
   DeviceContext* dc = contextOf(handle);
   if (!dc || dc->memory) return CLR_INVALID;
   POINT p{x + dc->origin.x, y + dc->origin.y};
-  if (!PtInRect(&dc->clip, p) || p.x >= width || p.y >= height) return CLR_INVALID;
+  if (!regionContains(dc->clip, p) || p.x >= width || p.y >= height) return CLR_INVALID;
   ensureScreen();
   return colourOf(pixels[static_cast<size_t>(p.y) * width + p.x]);
 }
@@ -916,12 +993,12 @@ BOOL ExtTextOutW(HDC handle, int x, int y, UINT options, const RECT* rect, LPCWS
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  RECT savedClip = dc->clip;
+  Region savedClip = dc->clip;
   if (rect && (options & ETO_OPAQUE)) fillArea(dc, *rect, rgbOf(dc->background));
   if (rect && (options & ETO_CLIPPED)) {
     RECT screen = *rect;
     OffsetRect(&screen, dc->origin.x, dc->origin.y);
-    IntersectRect(&dc->clip, &dc->clip, &screen);
+    regionIntersect(dc->clip, screen);
   }
   if (text && length) {
     if (dc->backgroundMode == OPAQUE && !(options & ETO_OPAQUE)) {
@@ -968,11 +1045,11 @@ int DrawTextW(HDC handle, LPCWSTR text, int length, LPRECT rect, UINT format) {
     if (format & DT_VCENTER) y = rect->top + (rect->bottom - rect->top - lineHeight) / 2;
     else if (format & DT_BOTTOM) y = rect->bottom - lineHeight;
   }
-  RECT savedClip = dc->clip;
+  Region savedClip = dc->clip;
   if (!(format & DT_NOCLIP)) {
     RECT screen = *rect;
     OffsetRect(&screen, dc->origin.x, dc->origin.y);
-    IntersectRect(&dc->clip, &dc->clip, &screen);
+    regionIntersect(dc->clip, screen);
   }
   for (auto& line : lines) {
     int w = textWidth(font, text + line.first, line.second);

@@ -114,6 +114,10 @@ RECT clientScreenRect(Window* w);  // the client area in screen coordinates
 bool reallyVisible(Window* w);     // it and all its ancestors are visible
 
 void invalidateLocked(Window* w, const RECT* rect, bool erase, bool children);
+// A screen area that a top-level window no longer covers: the desktop shows there again and
+// the other top-level windows under it repaint it (under the lock).
+void exposeLocked(const RECT& area, HWND except);
+void paintDesktop(const RECT& area);  // gdi.cpp; takes only the GDI lock
 
 // Screen and GDI side.
 int screenWidth();

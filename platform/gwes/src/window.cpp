@@ -103,6 +103,19 @@ void invalidateLocked(Window* w, const RECT* rect, bool erase, bool children) {
   }
 }
 
+void exposeLocked(const RECT& area, HWND except) {
+  if (IsRectEmpty(&area)) return;
+  paintDesktop(area);
+  for (HWND top : state().topLevel) {
+    Window* w = window(top);
+    if (!w || top == except || !(w->style & WS_VISIBLE)) continue;
+    RECT client = clientScreenRect(w), overlap;
+    if (!IntersectRect(&overlap, &client, &area)) continue;
+    OffsetRect(&overlap, -client.left, -client.top);
+    invalidateLocked(w, &overlap, true, true);
+  }
+}
+
 static Class* findClass(const std::u16string& name) {
   auto& s = state();
   auto found = s.classes.find(upper(name));
@@ -347,6 +360,7 @@ static void collectForDestroy(HWND handle, std::vector<HWND>& order) {
 BOOL DestroyWindow(HWND handle) {
   std::vector<HWND> order;
   HWND parentToRepaint = nullptr;
+  RECT vacated{0, 0, 0, 0};
   bool dropFocus = false, dropActive = false;
   {
     auto lock = waitLock();
@@ -367,6 +381,7 @@ BOOL DestroyWindow(HWND handle) {
       if (q->active == h) dropActive = true;
     }
     if ((w->style & WS_VISIBLE) && w->parent) parentToRepaint = w->parent;
+    if ((w->style & WS_VISIBLE) && !w->parent) vacated = screenRect(w);
   }
   if (dropFocus) SetFocus(nullptr);
   if (dropActive) {
@@ -410,6 +425,7 @@ BOOL DestroyWindow(HWND handle) {
     if (parentToRepaint) {
       if (Window* p = window(parentToRepaint)) invalidateLocked(p, nullptr, true, false);
     }
+    exposeLocked(vacated, nullptr);
   }
   wakeWaiters();
   return TRUE;
@@ -676,6 +692,8 @@ BOOL SetWindowPos(HWND handle, HWND insertAfter, int x, int y, int width, int he
       return FALSE;
     }
     RECT old = w->rect;
+    RECT oldScreen = screenRect(w);
+    bool wasVisibleTop = !w->parent && (w->style & WS_VISIBLE);
     if (w->parent && w->style & WS_VISIBLE) {
       if (Window* p = window(w->parent)) {
         RECT pc = clientScreenRect(p);
@@ -702,6 +720,12 @@ BOOL SetWindowPos(HWND handle, HWND insertAfter, int x, int y, int width, int he
       hide = true;
     }
     if (!(flags & SWP_NOREDRAW) && (w->style & WS_VISIBLE)) invalidateLocked(w, nullptr, true, true);
+    if (wasVisibleTop && (moved || sized || hide)) {
+      // The old place shows the desktop and what is under it; a window still showing repaints
+      // itself wherever it is now.
+      exposeLocked(oldScreen, nullptr);
+      if (!hide) invalidateLocked(w, nullptr, true, true);
+    }
   }
   if (show || hide) SendMessageW(handle, WM_SHOWWINDOW, show, 0);
   if (moved || sized) sendSizeAndMove(handle);
@@ -779,6 +803,7 @@ BOOL gwesShowWindow(HWND handle, int command) {
       invalidateLocked(w, nullptr, true, true);
     } else {
       w->style &= ~WS_VISIBLE;
+      if (!w->parent) exposeLocked(screenRect(w), handle);
       if (w->parent) {
         if (Window* p = window(w->parent)) {
           RECT pc = clientScreenRect(p);

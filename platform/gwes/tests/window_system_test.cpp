@@ -539,6 +539,43 @@ TEST_F(WindowSystem, PaintingComesLastAndDrawsIntoTheFramebuffer) {
   EXPECT_EQ(0, VorkControl_SaveScreenPng("/nonexistent/dir/x.png"));
 }
 
+TEST_F(WindowSystem, DrawingIsClippedBySiblingsAboveChildrenAndOtherWindows) {
+  HWND top = make(WS_VISIBLE | WS_CLIPCHILDREN, 0, 40, 200, 200);
+  HWND lower = make(WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 10, 10, 50, 50, top);
+  HWND upper = make(WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 40, 40, 50, 50, top);
+  pump();
+  HBRUSH blue = CreateSolidBrush(RGB(0, 0, 255));
+  HBRUSH green = CreateSolidBrush(RGB(0, 255, 0));
+  RECT all{0, 0, 200, 200};
+  HDC dc = GetDC(upper);
+  FillRect(dc, &all, green);
+  ReleaseDC(upper, dc);
+  dc = GetDC(lower);
+  FillRect(dc, &all, blue);
+  ReleaseDC(lower, dc);
+  EXPECT_EQ(0x0000FF, VorkControl_ScreenPixel(15, 55));   // the lower child
+  EXPECT_EQ(0x00FF00, VorkControl_ScreenPixel(45, 85));   // the upper child covers the overlap
+  dc = GetDC(top);
+  FillRect(dc, &all, blue);
+  ReleaseDC(top, dc);
+  EXPECT_EQ(0x00FF00, VorkControl_ScreenPixel(80, 120));  // the parent clips its children
+  EXPECT_EQ(0x0000FF, VorkControl_ScreenPixel(150, 150));
+
+  HWND cover = make(WS_VISIBLE, 100, 100, 100, 100);
+  pump();
+  dc = GetDC(top);
+  FillRect(dc, &all, green);
+  ReleaseDC(top, dc);
+  EXPECT_EQ(0xFFFFFF, VorkControl_ScreenPixel(150, 150));  // the window on top keeps its pixels
+  int desktop = VorkControl_ScreenPixel(230, 300);
+  DestroyWindow(cover);
+  EXPECT_EQ(desktop, VorkControl_ScreenPixel(199, 250));   // the desktop shows where it was
+  pump();                                                  // and the window under it repaints
+  EXPECT_EQ(0xFFFFFF, VorkControl_ScreenPixel(150, 150));
+  DeleteObject(blue);
+  DeleteObject(green);
+}
+
 LOGFONTW logical(const char16_t* face, LONG height, LONG weight = FW_NORMAL, BYTE family = 0) {
   LOGFONTW lf{};
   lf.lfHeight = height;
