@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -29,14 +30,14 @@ struct ForeignWindow {
 };
 
 std::mutex foreignLock;
-std::map<std::string, ForeignWindow*> foreignByClass;
+std::map<std::string, std::unique_ptr<ForeignWindow>> foreignByClass;
 
 std::string windowsFolder() { return deviceRoot() + "/windows"; }
 
 ForeignWindow* foreignWindow(HWND window) {
   std::lock_guard<std::mutex> guard(foreignLock);
   for (const auto& entry : foreignByClass) {
-    if (reinterpret_cast<HWND>(entry.second) == window) return entry.second;
+    if (reinterpret_cast<HWND>(entry.second.get()) == window) return entry.second.get();
   }
   return nullptr;
 }
@@ -74,9 +75,9 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
     return nullptr;
   }
   std::lock_guard<std::mutex> guard(foreignLock);
-  ForeignWindow*& window = foreignByClass[name];
-  if (!window) window = new ForeignWindow{name};
-  return reinterpret_cast<HWND>(window);
+  std::unique_ptr<ForeignWindow>& window = foreignByClass[name];
+  if (!window) window.reset(new ForeignWindow{name});
+  return reinterpret_cast<HWND>(window.get());
 }
 
 LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
