@@ -675,11 +675,58 @@ int GetDeviceCaps(HDC handle, int index) {
   return 0;
 }
 
+// The system draws the frame of a window: border, client edge, caption with the title, and
+// the places of its scroll bars.
+struct Frame {
+  RECT insets;
+  RECT window;  // window coordinates
+  DWORD style;
+  DWORD exStyle;
+  bool active;
+  std::u16string title;
+};
+
+static void drawFrame(HWND handle, const Frame& frame) {
+  HDC dc = GetWindowDC(handle);
+  if (!dc) return;
+  const RECT& r = frame.window;
+  auto fill = [&](RECT area, int colour) { FillRect(dc, &area, GetSysColorBrush(colour)); };
+  int border = (frame.style & (WS_BORDER | WS_DLGFRAME | WS_THICKFRAME)) || (frame.exStyle & WS_EX_DLGMODALFRAME) ? 1 : 0;
+  if (border) {
+    fill(RECT{r.left, r.top, r.right, r.top + 1}, COLOR_WINDOWFRAME);
+    fill(RECT{r.left, r.bottom - 1, r.right, r.bottom}, COLOR_WINDOWFRAME);
+    fill(RECT{r.left, r.top, r.left + 1, r.bottom}, COLOR_WINDOWFRAME);
+    fill(RECT{r.right - 1, r.top, r.right, r.bottom}, COLOR_WINDOWFRAME);
+  }
+  RECT inner{r.left + border, r.top + border, r.right - border, r.bottom - border};
+  if ((frame.style & WS_CAPTION) == WS_CAPTION) {
+    int height = GetSystemMetrics(SM_CYCAPTION);
+    fill(RECT{inner.left, inner.top, inner.right, inner.top + height}, frame.active ? COLOR_ACTIVECAPTION : COLOR_INACTIVECAPTION);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(frame.active ? COLOR_CAPTIONTEXT : COLOR_INACTIVECAPTIONTEXT));
+    RECT text{inner.left + 4, inner.top, inner.right - 2, inner.top + height};
+    DrawTextW(dc, frame.title.c_str(), static_cast<int>(frame.title.size()), &text, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+    inner.top += height;
+  }
+  if (frame.exStyle & WS_EX_CLIENTEDGE) {
+    fill(RECT{inner.left, inner.top, inner.right, inner.top + 2}, COLOR_BTNSHADOW);
+    fill(RECT{inner.left, inner.top, inner.left + 2, inner.bottom}, COLOR_BTNSHADOW);
+    fill(RECT{inner.left, inner.bottom - 2, inner.right, inner.bottom}, COLOR_BTNHIGHLIGHT);
+    fill(RECT{inner.right - 2, inner.top, inner.right, inner.bottom}, COLOR_BTNHIGHLIGHT);
+    InflateRect(&inner, -2, -2);
+  }
+  if (frame.style & WS_VSCROLL) fill(RECT{inner.right - GetSystemMetrics(SM_CXVSCROLL), inner.top, inner.right, inner.bottom}, COLOR_SCROLLBAR);
+  if (frame.style & WS_HSCROLL) fill(RECT{inner.left, inner.bottom - GetSystemMetrics(SM_CYHSCROLL), inner.right, inner.bottom}, COLOR_SCROLLBAR);
+  ReleaseDC(handle, dc);
+}
+
 HDC BeginPaint(HWND handle, LPPAINTSTRUCT paint) {
   if (!paint) return nullptr;
   std::memset(paint, 0, sizeof *paint);
   bool erase;
   RECT update;
+  Frame frame{};
+  bool hasFrame;
   {
     auto lock = waitLock();
     gwes::Window* w = gwes::window(handle);
@@ -687,6 +734,16 @@ HDC BeginPaint(HWND handle, LPPAINTSTRUCT paint) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return nullptr;
     }
+    frame.insets = gwes::clientInsets(w);
+    hasFrame = frame.insets.left || frame.insets.top || frame.insets.right || frame.insets.bottom;
+    RECT whole = gwes::screenRect(w);
+    frame.window = RECT{0, 0, whole.right - whole.left, whole.bottom - whole.top};
+    frame.style = w->style;
+    frame.exStyle = w->exStyle;
+    frame.title = w->text;
+    gwes::Window* top = w;
+    while (top->parent) top = gwes::window(top->parent);
+    frame.active = top && top->handle == gwes::state().foreground;
     RECT client = gwes::clientScreenRect(w);
     update = w->updatePending ? w->update : RECT{0, 0, 0, 0};
     if (!w->updatePending) update = RECT{0, 0, client.right - client.left, client.bottom - client.top};
@@ -694,6 +751,7 @@ HDC BeginPaint(HWND handle, LPPAINTSTRUCT paint) {
     w->updatePending = false;
     w->erase = false;
   }
+  if (hasFrame && erase) drawFrame(handle, frame);
   HDC dc = GetDC(handle);
   if (!dc) return nullptr;
   {

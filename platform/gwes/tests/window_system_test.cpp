@@ -539,6 +539,27 @@ TEST_F(WindowSystem, PaintingComesLastAndDrawsIntoTheFramebuffer) {
   EXPECT_EQ(0, VorkControl_SaveScreenPng("/nonexistent/dir/x.png"));
 }
 
+TEST_F(WindowSystem, TheSystemDrawsFramesAndCaptions) {
+  HWND w = CreateWindowExW(0, u"Recorder", u"Meter", WS_VISIBLE | WS_CAPTION | WS_VSCROLL, 20, 40, 150, 120,
+                           nullptr, nullptr, nullptr, nullptr);
+  created.push_back(w);
+  pump();
+  auto rgb = [](int colour) {  // as a 16-bit screen stores it
+    DWORD c = GetSysColor(colour);
+    int r = GetRValue(c) >> 3, g = GetGValue(c) >> 2, b = GetBValue(c) >> 3;
+    return ((r << 3 | r >> 2) << 16) | ((g << 2 | g >> 4) << 8) | (b << 3 | b >> 2);
+  };
+  EXPECT_EQ(rgb(COLOR_WINDOWFRAME), VorkControl_ScreenPixel(20, 40));
+  EXPECT_EQ(rgb(COLOR_ACTIVECAPTION), VorkControl_ScreenPixel(160, 42));
+  int captionText = 0;
+  for (int x = 21; x < 80; ++x) {
+    for (int y = 41; y < 41 + GetSystemMetrics(SM_CYCAPTION); ++y) captionText += VorkControl_ScreenPixel(x, y) == rgb(COLOR_CAPTIONTEXT);
+  }
+  EXPECT_GT(captionText, 10);  // the title
+  EXPECT_EQ(rgb(COLOR_SCROLLBAR), VorkControl_ScreenPixel(165, 100));
+  EXPECT_EQ(0xFFFFFF, VorkControl_ScreenPixel(100, 100));  // the client area, erased
+}
+
 TEST_F(WindowSystem, DrawingIsClippedBySiblingsAboveChildrenAndOtherWindows) {
   HWND top = make(WS_VISIBLE | WS_CLIPCHILDREN, 0, 40, 200, 200);
   HWND lower = make(WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 10, 10, 50, 50, top);
