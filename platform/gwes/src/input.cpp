@@ -65,7 +65,12 @@ static void keyInput(const KEYBDINPUT& key) {
     Queue* q = queueFor(top->threadId);
     target = q->focus ? q->focus : (q->active ? q->active : s.foreground);
   }
-  if (target) deliver(target, message, vk, lParam, QS_KEY);
+  // Messages name the generic modifier keys, as the device's keyboard driver reports them.
+  WPARAM reported = vk;
+  if (vk == VK_LSHIFT || vk == VK_RSHIFT) reported = VK_SHIFT;
+  if (vk == VK_LCONTROL || vk == VK_RCONTROL) reported = VK_CONTROL;
+  if (vk == VK_LMENU || vk == VK_RMENU) reported = VK_MENU;
+  if (target) deliver(target, message, reported, lParam, QS_KEY);
 }
 
 static WPARAM pointerKeys() {

@@ -352,6 +352,12 @@ TEST_F(WindowSystem, KeysBecomeCharactersWithShiftCapsAndDeadKeys) {
   key(VK_CONTROL, true);
   EXPECT_EQ(u"\x03", typed(pump()));
   EXPECT_TRUE(received(WM_DEADCHAR));
+  key(VK_LSHIFT);  // the left Shift key is reported as Shift
+  tap('R');
+  key(VK_LSHIFT, true);
+  auto taken = pump();
+  EXPECT_EQ(u"R", typed(taken));
+  EXPECT_EQ(static_cast<WPARAM>(VK_SHIFT), taken.front().wParam);
   EXPECT_FALSE(GetKeyState(VK_SHIFT) < 0);
 }
 
