@@ -82,6 +82,15 @@ class FontsColoursTest {
     com.zel.hvl.r7tx.OS.Font_Dispose(font);
   }
 
+  @Test
+  void anAbsentNameGivesTheDefaultFace() {
+    int font = com.zel.hvl.r7tx.OS.Font_New(0, null, 8, 0);
+    assertEquals("Tahoma", OS.Font_GetName(font));
+    assertEquals(10, Probe.fontHeight(font));
+    com.zel.hvl.r7tx.OS.Font_Dispose(font);
+    assertEquals(List.of(), recorder.calls);
+  }
+
   @ParameterizedTest(name = "family {0}")
   @CsvSource({"2, 32, Tahoma", "3, 16, Times New Roman", "4, 48, Courier New", "7, 32, Tahoma"})
   void logicalFontsPickTheirFamily(int family, int bits, String face) {
