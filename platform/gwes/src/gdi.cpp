@@ -76,13 +76,13 @@ void ensureScreen() {
 }
 
 void readEnvironmentScreen() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  if (const char* spec = std::getenv("VORK_SCREEN")) {
-    int w, h, b = 16, d = 96;
-    if (std::sscanf(spec, "%dx%dx%d@%d", &w, &h, &b, &d) >= 2) VorkControl_SetScreen(w, h, b, d);
-  }
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (const char* spec = std::getenv("VORK_SCREEN")) {
+      int w, h, b = 16, d = 96;
+      if (std::sscanf(spec, "%dx%dx%d@%d", &w, &h, &b, &d) >= 2) VorkControl_SetScreen(w, h, b, d);
+    }
+  });
 }
 
 // ---- Clip regions ------------------------------------------------------------------------------
@@ -460,7 +460,10 @@ void paintDesktop(const RECT& area) {
 
 RECT workArea() {
   readEnvironmentScreen();
-  if (workAreaSet) return customWorkArea;
+  if (workAreaSet) {
+    std::lock_guard<std::recursive_mutex> guard(gdiLock);
+    return customWorkArea;
+  }
   int bar = 26 * dpi / 96;
   return RECT{0, std::min<int>(bar, height), width, height};
 }
@@ -496,6 +499,7 @@ extern "C" int VorkControl_SetScreen(int w, int h, int b, int d) {
 }
 
 extern "C" void VorkControl_SetWorkArea(int left, int top, int right, int bottom) {
+  std::lock_guard<std::recursive_mutex> guard(gdiLock);
   customWorkArea = RECT{left, top, right, bottom};
   workAreaSet = true;
 }
