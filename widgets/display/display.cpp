@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "../frame/hvl.h"
 
@@ -152,6 +153,10 @@ HINSTANCE hvlModuleInstance() { return moduleInstance; }
 Shell* hvlShellOfWindow(HWND window) {
   while (window && (GetWindowLongW(window, GWL_STYLE) & WS_CHILD)) window = GetParent(window);
   if (!window) return nullptr;
+  // The display's message window holds the display record, not a shell.
+  WCHAR className[32];
+  int length = GetClassNameW(window, className, 32);
+  if (length == 17 && std::char_traits<char16_t>::compare(className, windowClassName, 17) == 0) return nullptr;
   return reinterpret_cast<Shell*>(GetWindowLongPtrW(window, GWL_USERDATA));
 }
 

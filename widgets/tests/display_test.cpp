@@ -159,6 +159,12 @@ TEST_F(DisplayLoop, WithoutAcceleratorsKeysReachTheControls) {
   EXPECT_EQ(nullptr, s->acceleratorTable);
 }
 
+TEST_F(DisplayLoop, KeysAtTheMessageWindowAreNoShellsKeys) {
+  EXPECT_EQ(nullptr, hvlShellOfWindow(display->messageWindow));
+  Shell* s = shell();
+  EXPECT_EQ(s, hvlShellOfWindow(child(s)));
+}
+
 TEST_F(DisplayLoop, ModalShellsDisableEveryOtherShellButTheirChildren) {
   Shell* a = shell();
   Shell* b = shell(a);
