@@ -582,6 +582,12 @@ BOOL SetSysColors(int count, const int* indices, const DWORD* colours);
 #define SM_CXSMICON 49
 #define SM_CYSMICON 50
 int GetSystemMetrics(int index);
+// SystemParametersInfoW actions the window system answers: SPI_GETWORKAREA (a RECT) and the
+// lines one wheel notch scrolls (a UINT; WHEEL_PAGESCROLL means a page).
+#ifndef SPI_GETWHEELSCROLLLINES
+#define SPI_GETWHEELSCROLLLINES 104u
+#endif
+#define WHEEL_PAGESCROLL 0xFFFFFFFFu
 
 // ---- Sound, message texts, message boxes ------------------------------------------------------
 #define MB_OK 0x0u

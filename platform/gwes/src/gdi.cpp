@@ -480,10 +480,25 @@ static BOOL workAreaParameter(UINT action, UINT, LPVOID data, UINT) {
   return TRUE;
 }
 
-static const bool workAreaRegistered = [] {
+static std::atomic<unsigned> wheelLines{3};
+
+static BOOL wheelParameter(UINT action, UINT, LPVOID data, UINT) {
+  if (action != SPI_GETWHEELSCROLLLINES || !data) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  UINT lines = wheelLines;
+  std::memcpy(data, &lines, sizeof lines);
+  return TRUE;
+}
+
+static const bool parametersRegistered = [] {
   registerSystemParameter(SPI_GETWORKAREA, workAreaParameter);
+  registerSystemParameter(SPI_GETWHEELSCROLLLINES, wheelParameter);
   return true;
 }();
+
+extern "C" void VorkControl_SetWheelScrollLines(unsigned lines) { wheelLines = lines; }
 
 // ---- Control interface ---------------------------------------------------------------------------
 

@@ -707,6 +707,13 @@ TEST_F(WindowSystem, ScreenSettingsReachDeviceCapsMetricsAndTheWorkArea) {
   ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
   EXPECT_EQ(52, work.top);  // the task bar scales with the resolution
   EXPECT_EQ(640, work.bottom);
+  UINT lines = 0;
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &lines, 0));
+  EXPECT_EQ(3u, lines);
+  VorkControl_SetWheelScrollLines(WHEEL_PAGESCROLL);
+  SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &lines, 0);
+  EXPECT_EQ(WHEEL_PAGESCROLL, lines);
+  VorkControl_SetWheelScrollLines(3);
   EXPECT_EQ(0, VorkControl_SetScreen(0, 10, 16, 96));
   EXPECT_EQ(0, VorkControl_SetScreen(240, 320, 8, 96));
 }

@@ -17,6 +17,9 @@ int32_t VorkControl_ScreenPixel(int x, int y);
 // The work area (the screen without the task bar): default the screen less 26 pixels at top.
 void VorkControl_SetWorkArea(int left, int top, int right, int bottom);
 
+// The lines one wheel notch scrolls (default 3; 0xFFFFFFFF scrolls by pages).
+void VorkControl_SetWheelScrollLines(unsigned lines);
+
 // Every input SendInput took, oldest first, as text lines ("key vk=0x41 scan=0 flags=0x1",
 // "mouse dx=0 dy=0 data=0 flags=0x8001"), and then forgets them. The caller frees the
 // result with free().
