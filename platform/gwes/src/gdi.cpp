@@ -291,9 +291,7 @@ FontData* makeFont(const LOGFONTW& logical) {
   tm.tmAscent = std::lround(ascent * font->em / upem);
   tm.tmDescent = cell - tm.tmAscent;
   tm.tmInternalLeading = std::max<LONG>(0, cell - std::lround(font->em));
-  double lineGap = face->height - (face->ascender - face->descender);
   tm.tmExternalLeading = std::max<LONG>(0, std::lround((face->height - (ascent + descent)) * font->em / upem));
-  (void)lineGap;
   tm.tmAveCharWidth = os2 ? std::lround(os2->xAvgCharWidth * font->em / upem) : advanceOf(font, u'x');
   tm.tmMaxCharWidth = std::lround(face->max_advance_width * font->em / upem);
   tm.tmWeight = weight;

@@ -635,10 +635,10 @@ Measured measure(const LOGFONTW& lf) {
   GetTextExtentPoint32W(dc, u"iiii", 4, &s);
   out.narrow = s.cx;
   EXPECT_EQ(out.metrics.tmHeight, s.cy);
+  EXPECT_FALSE(DeleteObject(font));  // still selected
   SelectObject(dc, old);
-  EXPECT_FALSE(DeleteObject(font) && false);
   ReleaseDC(nullptr, dc);
-  DeleteObject(font);
+  EXPECT_TRUE(DeleteObject(font));
   return out;
 }
 
