@@ -83,6 +83,12 @@ class FontsColoursTest {
   }
 
   @Test
+  void aFontTheDeviceCannotMakeIsReported() {
+    assertEquals(0, com.zel.hvl.r7tx.OS.Font_New(0, "Tahoma", 100000, 0));
+    assertEquals(List.of("Font_New|-3|Unable to createfont::The parameter is incorrect.\r\n"), recorder.calls);
+  }
+
+  @Test
   void anAbsentNameGivesTheDefaultFace() {
     int font = com.zel.hvl.r7tx.OS.Font_New(0, null, 8, 0);
     assertEquals("Tahoma", OS.Font_GetName(font));
