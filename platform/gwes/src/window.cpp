@@ -318,7 +318,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     s.windows[handle] = w;
     ++c->windows;
     linkAfter(w, HWND_TOP);
-    queueFor(w->threadId);
+    currentQueue();  // the thread owns a queue from now on, and it goes with the thread
   }
   CREATESTRUCTW create{param, instance, menu, parent, height, width, y, x, static_cast<LONG>(style),
                        windowName, className, exStyle};
