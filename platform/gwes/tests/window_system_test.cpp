@@ -545,6 +545,40 @@ TEST_F(WindowSystem, PaintingComesLastAndDrawsIntoTheFramebuffer) {
   EXPECT_EQ(0, VorkControl_SaveScreenPng("/nonexistent/dir/x.png"));
 }
 
+TEST_F(WindowSystem, UpdateAreasGrowShrinkAndPaintOnDemand) {
+  HWND top = make(WS_VISIBLE, 0, 40, 200, 200);
+  HWND kid = make(WS_CHILD | WS_VISIBLE, 10, 10, 20, 20, top);
+  pump();
+  RECT r;
+  EXPECT_FALSE(GetUpdateRect(top, &r, FALSE));
+  RECT a{0, 0, 5, 5}, b{15, 15, 70, 80};
+  InvalidateRect(top, &a, FALSE);
+  InvalidateRect(top, &b, FALSE);
+  ASSERT_TRUE(GetUpdateRect(top, &r, FALSE));
+  EXPECT_EQ(0, r.left);
+  EXPECT_EQ(0, r.top);
+  EXPECT_EQ(70, r.right);  // one rectangle around both
+  EXPECT_EQ(80, r.bottom);
+  EXPECT_TRUE(GetUpdateRect(kid, &r, FALSE));  // the parent does not clip its children
+  RECT part{0, 0, 10, 10};
+  ValidateRect(top, &part);  // leaves the rest
+  EXPECT_TRUE(GetUpdateRect(top, nullptr, FALSE));
+  seen.clear();
+  UpdateWindow(top);  // paints at once, without the queue
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(WM_PAINT, seen.front().message);
+  EXPECT_FALSE(GetUpdateRect(top, nullptr, FALSE));
+  ValidateRect(kid, nullptr);
+  MSG m;
+  EXPECT_FALSE(PeekMessageW(&m, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE));
+  ShowWindow(kid, SW_HIDE);
+  EXPECT_FALSE(IsWindowVisible(kid));
+  EXPECT_TRUE(GetUpdateRect(top, &r, FALSE));  // where the child was
+  EXPECT_EQ(10, r.left);
+  EXPECT_EQ(-1, GetMessageW(&m, reinterpret_cast<HWND>(0x4444), 0, 0));
+  EXPECT_EQ(nullptr, SetParent(top, kid));  // no window becomes its own ancestor
+}
+
 TEST_F(WindowSystem, TheSystemDrawsFramesAndCaptions) {
   HWND w = CreateWindowExW(0, u"Recorder", u"Meter", WS_VISIBLE | WS_CAPTION | WS_VSCROLL, 20, 40, 150, 120,
                            nullptr, nullptr, nullptr, nullptr);
