@@ -819,6 +819,21 @@ BOOL gwesShowWindow(HWND handle, int command) {
   if (!show) {
     HWND focus = GetFocus();
     if (focus && (focus == handle || IsChild(handle, focus))) SetFocus(nullptr);
+    if (topLevel && GetActiveWindow() == handle) {
+      // The next visible top-level window of the thread takes over, as when it is closed.
+      HWND next = nullptr;
+      {
+        auto lock = waitLock();
+        for (HWND top : state().topLevel) {
+          Window* other = window(top);
+          if (top != handle && other && other->threadId == GetCurrentThreadId() && (other->style & WS_VISIBLE)) {
+            next = top;
+            break;
+          }
+        }
+      }
+      SetActiveWindow(next);
+    }
   }
   wakeWaiters();
   return wasVisible;

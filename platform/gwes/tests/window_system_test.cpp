@@ -507,6 +507,11 @@ TEST_F(WindowSystem, FocusMovesWithNoticesAndLeavesDisabledWindows) {
   EXPECT_FALSE(IsWindowEnabled(b));
   EXPECT_EQ(nullptr, SetFocus(b));  // a disabled window takes no focus
   EXPECT_TRUE(EnableWindow(b, TRUE));
+  HWND other = make(WS_VISIBLE, 0, 30, 50, 50);
+  EXPECT_EQ(other, GetActiveWindow());
+  ShowWindow(other, SW_HIDE);  // the window under it takes over
+  EXPECT_EQ(top, GetActiveWindow());
+  EXPECT_EQ(top, GetForegroundWindow());
   std::thread([&] { EXPECT_EQ(nullptr, SetFocus(a)); }).join();  // not that thread's window
 }
 
