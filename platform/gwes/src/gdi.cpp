@@ -78,9 +78,9 @@ void ensureScreen() {
 void readEnvironmentScreen() {
   static std::once_flag once;
   std::call_once(once, [] {
-    if (const char* spec = std::getenv("VORK_SCREEN")) {
+    if (const char* setting = std::getenv("VORK_SCREEN")) {
       int w, h, b = 16, d = 96;
-      if (std::sscanf(spec, "%dx%dx%d@%d", &w, &h, &b, &d) >= 2) VorkControl_SetScreen(w, h, b, d);
+      if (std::sscanf(setting, "%dx%dx%d@%d", &w, &h, &b, &d) >= 2) VorkControl_SetScreen(w, h, b, d);
     }
   });
 }
