@@ -10,12 +10,14 @@
 
 #include "hvl.h"
 #include "vork/control.h"
+#include "vork/window_control.h"
 
 extern "C" {
 JNIEXPORT jint JNICALL Java_com_zel_hvl_r7tx_OS_Display_1New(JNIEnv*, jclass);
 JNIEXPORT jboolean JNICALL Java_com_zel_hvl_r7tx_OS_Display_1ReadAndDispatch(JNIEnv*, jclass, jint);
 JNIEXPORT void JNICALL Java_com_zel_hvl_r7tx_OS_Device_1Dispose(JNIEnv*, jclass, jint);
 JNIEXPORT void JNICALL Java_com_zel_hvl_r7tx_OS_Widget_1Dispose(JNIEnv*, jclass, jint);
+JNIEXPORT jboolean JNICALL Java_com_zel_hvl_eswt_OS_Display_1PostPointerMoveEvent(JNIEnv*, jclass, jint, jint, jint);
 }
 
 namespace {
@@ -320,6 +322,22 @@ TEST(Frame, RecordsAreZeroedAndFitInAJavaInt) {
   EXPECT_EQ(0, again[50]);
   hvlFree(again);
   EXPECT_EQ(nullptr, convertToJavaString(nullptr, nullptr));
+}
+
+TEST(Frame, PointerMovesFarOffOrOnATinyScreenAreSafe) {
+  std::free(VorkControl_TakeInputLog());
+  ASSERT_EQ(1, VorkControl_SetScreen(240, 320, 16, 96));
+  EXPECT_TRUE(Java_com_zel_hvl_eswt_OS_Display_1PostPointerMoveEvent(nullptr, nullptr, 0, 100000, -5));
+  ASSERT_EQ(1, VorkControl_SetScreen(1, 1, 16, 96));
+  EXPECT_TRUE(Java_com_zel_hvl_eswt_OS_Display_1PostPointerMoveEvent(nullptr, nullptr, 0, 7, 7));
+  char* log = VorkControl_TakeInputLog();
+  EXPECT_STREQ("mouse dx=27420502 dy=-1027 data=0 flags=0x8001\n"
+               "mouse dx=0 dy=0 data=0 flags=0x8001\n", log);
+  std::free(log);
+  VorkControl_SetScreen(240, 320, 16, 96);
+  POINT cursor;
+  GetCursorPos(&cursor);
+  EXPECT_EQ(0, cursor.x);
 }
 
 TEST(Frame, TheKeyTableAnswersTheFirstRow) {
