@@ -18,6 +18,7 @@ JNIEXPORT jboolean JNICALL Java_com_zel_hvl_r7tx_OS_Display_1ReadAndDispatch(JNI
 JNIEXPORT void JNICALL Java_com_zel_hvl_r7tx_OS_Device_1Dispose(JNIEnv*, jclass, jint);
 JNIEXPORT void JNICALL Java_com_zel_hvl_r7tx_OS_Widget_1Dispose(JNIEnv*, jclass, jint);
 JNIEXPORT jboolean JNICALL Java_com_zel_hvl_eswt_OS_Display_1PostPointerMoveEvent(JNIEnv*, jclass, jint, jint, jint);
+JNIEXPORT void JNICALL Java_com_zel_hvl_r7tx_OS_Widget_1SetData(JNIEnv*, jclass, jint, jobject);
 }
 
 namespace {
@@ -268,6 +269,65 @@ TEST(Callbacks, AThreadTheVmRefusesCountsAKeyAsConsumed) {
   BOOL attached = TRUE;
   EXPECT_EQ(JNI_ERR, getEnv(&lookup, &env, &attached));
   EXPECT_FALSE(attached);
+}
+
+// ---- A VM that attaches the thread but cannot find the callback's class ----------------------
+
+int detached = 0;
+JNINativeInterface_ lostFunctions{};
+JNIEnv_ lostEnv{&lostFunctions};
+jint attachingGetEnv(JavaVM*, void** env, jint) {
+  *env = nullptr;
+  return JNI_EDETACHED;
+}
+jint attach(JavaVM*, void** env, void*) {
+  *env = &lostEnv;
+  return JNI_OK;
+}
+jint detach(JavaVM*) {
+  ++detached;
+  return JNI_OK;
+}
+
+TEST(Callbacks, AThreadAttachedForADroppedEventIsDetachedAgain) {
+  lostFunctions.FindClass = [](JNIEnv*, const char*) -> jclass { return nullptr; };
+  lostFunctions.ExceptionDescribe = [](JNIEnv*) {};
+  JNIInvokeInterface_ functions{};
+  functions.GetEnv = attachingGetEnv;
+  functions.AttachCurrentThread = attach;
+  functions.DetachCurrentThread = detach;
+  JavaVM vm{&functions};
+  CallbackEntry* buckets[HVL_CALLBACK_CHAINS] = {};
+  CallbackEntry scroll{"Gone", "scrolled", nullptr, HVL_CB_SCROLL, nullptr};
+  buckets[HVL_CB_SCROLL] = &scroll;
+  CallbackLookup lookup{buckets, &vm, nullptr};
+  Display display{};
+  display.callbackLookup = &lookup;
+  WidgetHead widget{&display, nullptr, 0, nullptr};
+  CallbackTarget target{nullptr, &widget, nullptr};
+  detached = 0;
+  hvlCallbackScroll(&target, 1, 2);
+  EXPECT_EQ(1, detached);
+  EXPECT_EQ(nullptr, scroll.methodId);
+}
+
+TEST(Callbacks, AWidgetWithoutADisplayTakesItsPeerDirectly) {
+  static int released;
+  released = 0;
+  JNINativeInterface_ functions{};
+  functions.NewGlobalRef = [](JNIEnv*, jobject object) -> jobject { return object; };
+  functions.DeleteGlobalRef = [](JNIEnv*, jobject) { ++released; };
+  JNIEnv_ env{&functions};
+  auto* widget = static_cast<WidgetHead*>(hvlAllocate(sizeof(WidgetHead)));
+  jobject peer = reinterpret_cast<jobject>(&functions);
+  Java_com_zel_hvl_r7tx_OS_Widget_1SetData(&env, nullptr, hvlHandle(widget), peer);
+  ASSERT_NE(nullptr, widget->target);
+  EXPECT_EQ(peer, widget->target->peer);
+  EXPECT_EQ(widget, widget->target->widget);
+  Java_com_zel_hvl_r7tx_OS_Widget_1SetData(&env, nullptr, hvlHandle(widget), nullptr);
+  EXPECT_EQ(nullptr, widget->target);
+  EXPECT_EQ(1, released);
+  hvlFree(widget);
 }
 
 TEST(Frame, ErrorStatesAreReplacedAndCountedRight) {
