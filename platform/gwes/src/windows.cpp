@@ -1,4 +1,5 @@
-// Windows of other processes and message boxes.
+// Windows of other processes, the entry points shared with the process's own windows, and
+// message boxes.
 //
 // Other processes' top-level windows are declared as files <device root>/windows/<class name>
 // whose first line is the window title. A message sent or posted to one is appended to
@@ -6,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -14,22 +16,28 @@
 
 using namespace vork;
 
+// The process's own windows (window.cpp, messages.cpp).
+bool gwesIsLocalWindow(HWND window);
+LRESULT gwesSendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool& local);
+BOOL gwesPostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL gwesShowWindow(HWND window, int command);
+HWND gwesFindWindow(LPCWSTR className, LPCWSTR windowName);
+
 namespace {
 
 struct ForeignWindow {
   std::string className;  // UTF-8, the declaring file's name
 };
 
-// Windows of other processes, once found, keep their handle for the life of the process.
-std::mutex& foreignLock = *new std::mutex;
-std::map<std::string, ForeignWindow*>& foreignByClass = *new std::map<std::string, ForeignWindow*>;
+std::mutex foreignLock;
+std::map<std::string, std::unique_ptr<ForeignWindow>> foreignByClass;
 
 std::string windowsFolder() { return deviceRoot() + "/windows"; }
 
 ForeignWindow* foreignWindow(HWND window) {
   std::lock_guard<std::mutex> guard(foreignLock);
   for (const auto& entry : foreignByClass) {
-    if (reinterpret_cast<HWND>(entry.second) == window) return entry.second;
+    if (reinterpret_cast<HWND>(entry.second.get()) == window) return entry.second.get();
   }
   return nullptr;
 }
@@ -59,6 +67,7 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
+  if (HWND own = gwesFindWindow(className, windowName)) return own;
   std::string name = utf8FromUtf16(className);
   std::string title;
   if (!declared(name, title) || (windowName && utf8FromUtf16(windowName) != title)) {
@@ -66,12 +75,15 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
     return nullptr;
   }
   std::lock_guard<std::mutex> guard(foreignLock);
-  ForeignWindow*& window = foreignByClass[name];
-  if (!window) window = new ForeignWindow{name};
-  return reinterpret_cast<HWND>(window);
+  std::unique_ptr<ForeignWindow>& window = foreignByClass[name];
+  if (!window) window.reset(new ForeignWindow{name});
+  return reinterpret_cast<HWND>(window.get());
 }
 
 LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  bool local;
+  LRESULT result = gwesSendMessage(window, message, wParam, lParam, local);
+  if (local) return result;
   if (ForeignWindow* foreign = foreignWindow(window)) {
     appendMessage(foreign, message, wParam, lParam);
     return 0;
@@ -81,6 +93,7 @@ LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!window || gwesIsLocalWindow(window)) return gwesPostMessage(window, message, wParam, lParam);
   if (ForeignWindow* foreign = foreignWindow(window)) {
     appendMessage(foreign, message, wParam, lParam);
     return TRUE;
@@ -89,9 +102,12 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return FALSE;
 }
 
-BOOL ShowWindow(HWND window, int) { return foreignWindow(window) != nullptr; }
+BOOL ShowWindow(HWND window, int command) {
+  if (gwesIsLocalWindow(window)) return gwesShowWindow(window, command);
+  return foreignWindow(window) != nullptr;
+}
 
-BOOL IsWindow(HWND window) { return foreignWindow(window) != nullptr; }
+BOOL IsWindow(HWND window) { return gwesIsLocalWindow(window) || foreignWindow(window) != nullptr; }
 
 // A message box is written to the error stream and answered OK at once.
 int MessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT) {
