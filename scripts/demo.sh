@@ -75,3 +75,7 @@ export VORK_DEMO_STACK_ON=1
 
 say "After the run"
 show_device
+if [ -f "$root/widgets-demo.png" ]; then
+  cp "$root/widgets-demo.png" /tmp/vork-demo-screen.png
+  echo "  screen:         /tmp/vork-demo-screen.png"
+fi
