@@ -38,9 +38,12 @@ int k5sim_loadAgent(K5JavaVM* vm, const std::string& library, const std::string&
 // Fires VM initialised (VM 2) and heap ready (VM 21).
 void k5sim_initialized(K5JavaVM* vm);
 // Plays a workload text (format in docs/k5vm.md). Answers 0, or -1 with a message (and the
-// line number) in *error. Threads the workload started and did not end are ended.
+// line number) in *error. Threads a workload started live on into the next workload played on
+// the same VM, until their "end" step or k5sim_endThreads.
 int k5sim_playText(K5JavaVM* vm, const std::string& text, std::string* error);
 int k5sim_playFile(K5JavaVM* vm, const std::string& path, std::string* error);
+// Ends every thread the workloads started (k5sim_shutdown does this first).
+void k5sim_endThreads(K5JavaVM* vm);
 // The built-in workload: drives every event the provider maps.
 const char* k5sim_builtinWorkload();
 // Shuts down: VM 3 with the exit code, then JVM_OnUnload of every agent that has one.
