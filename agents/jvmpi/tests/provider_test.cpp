@@ -327,6 +327,11 @@ TEST_F(Provider, ClassLoadHookGuardsK5VMInternals) {
   inCallback = [&](JVMPI_Event* event) {
     auto& hook = event->u.class_load_hook;
     if (mode.empty()) return;
+    if (mode == "null") {
+      hook.new_class_data = nullptr;
+      hook.new_class_data_len = 0;
+      return;
+    }
     std::string bytes = mode == "same" ? std::string(reinterpret_cast<char*>(hook.class_data), hook.class_data_len)
                                        : std::string("CHANGED");
     auto* fresh = static_cast<unsigned char*>(hook.malloc_f(static_cast<unsigned>(bytes.size())));
@@ -350,6 +355,7 @@ TEST_F(Provider, ClassLoadHookGuardsK5VMInternals) {
       {"java/lang/K5VMInternals", "same", "9 INTERNALS", false},
       {"java/lang/k5vminternals", "change", "7 CHANGED", false},  // exact, case-sensitive name
       {"t/Other", "change", "7 CHANGED", false},
+      {"t/Nulled", "null", "9 INTERNALS", false},  // no bytes back: the given bytes stay
   };
   int round = 0;
   for (const Case& c : cases) {
@@ -363,7 +369,7 @@ TEST_F(Provider, ClassLoadHookGuardsK5VMInternals) {
     EXPECT_EQ(err.find(c.name) != std::string::npos, c.warning) << err;
     round++;
   }
-  EXPECT_EQ(events(JVMPI_EVENT_CLASS_LOAD_HOOK).size(), 4u);
+  EXPECT_EQ(events(JVMPI_EVENT_CLASS_LOAD_HOOK).size(), 5u);
   EXPECT_FALSE(events(JVMPI_EVENT_CLASS_LOAD_HOOK)[0].hadAccess);
 }
 
