@@ -52,7 +52,6 @@ void k5sim_shutdown(K5JavaVM* vm, int exitCode);
 void k5sim_destroyVM(K5JavaVM* vm);
 
 // ---- Direct operations (tests and the benchmark) ----
-K5Class* k5sim_defineClass(K5JavaVM* vm, const std::string& declaration, std::string* error);
 // Loads a declared class on the thread (class-load hook, then class load).
 K5Class* k5sim_loadClass(K5VMThread* thread, const std::string& name, std::string* error);
 K5Method* k5sim_findMethod(K5Class* clazz, const std::string& name, const std::string& signature);

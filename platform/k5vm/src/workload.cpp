@@ -277,13 +277,6 @@ void freeClassBytes(void*, void* data) { free(data); }
 
 }  // namespace
 
-K5Class* k5sim_defineClass(K5JavaVM* vm, const std::string& declaration, std::string* error) {
-  (void)vm;
-  (void)declaration;
-  if (error) *error = "use a class block of a workload";
-  return nullptr;
-}
-
 K5Class* k5sim_loadClass(K5VMThread* thread, const std::string& name, std::string* error) {
   K5JavaVM* vm = thread->javaVM;
   ClassDeclaration declaration;
