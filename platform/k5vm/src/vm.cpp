@@ -248,45 +248,52 @@ ObjectMonitor* vmObjectMonitor(K5JavaVM* vm, K5Object* object) {
 
 void vmMoveObject(K5VMThread* thread, K5Object* object) {
   K5JavaVM* vm = thread->javaVM;
-  std::lock_guard<std::recursive_mutex> guard(priv(vm)->heapLock);
-  K5MemorySegment* from = k5gc_segmentOfObject(vm, object);
-  uintptr_t target = (from && (from->type & K5_MEMORY_TYPE_NEW)) ? K5_MEMORY_TYPE_OLD : K5_MEMORY_TYPE_NEW;
-  K5MemorySegment* to = nullptr;
-  K5Object* moved = rawAllocate(vm, object->clazz, object->size, object->flags, &to, target);
-  if (!moved) return;
-  memcpy(moved, object, object->size);
-  // The old place becomes a hole.
-  uint32_t size = object->size;
-  memset(object, 0, size);
-  object->size = size;
-  object->flags = K5_OBJECT_HOLE;
-  forEachReference(vm, [&](K5Object*& slot) {
-    if (slot == object) slot = moved;
-  });
+  K5GCObjectMovedEvent event{thread, object, nullptr, nullptr, nullptr};
   {
-    std::lock_guard<std::mutex> monitors(priv(vm)->monitorLock);
-    auto found = priv(vm)->objectMonitors.find(object);
-    if (found != priv(vm)->objectMonitors.end()) {
-      ObjectMonitor* entry = found->second;
-      priv(vm)->objectMonitors.erase(found);
-      k5thread_monitor_set_user_data(entry->monitor, moved);
-      priv(vm)->objectMonitors[moved] = entry;
+    // Lock order: classes, then the heap (as class definition does).
+    std::lock_guard<std::recursive_mutex> classes(priv(vm)->classLock);
+    std::lock_guard<std::recursive_mutex> guard(priv(vm)->heapLock);
+    K5MemorySegment* from = k5gc_segmentOfObject(vm, object);
+    uintptr_t target = (from && (from->type & K5_MEMORY_TYPE_NEW)) ? K5_MEMORY_TYPE_OLD : K5_MEMORY_TYPE_NEW;
+    K5MemorySegment* to = nullptr;
+    K5Object* moved = rawAllocate(vm, object->clazz, object->size, object->flags, &to, target);
+    if (!moved) return;  // no room anywhere: the object stays
+    memcpy(moved, object, object->size);
+    // The old place becomes a hole.
+    uint32_t size = object->size;
+    memset(object, 0, size);
+    object->size = size;
+    object->flags = K5_OBJECT_HOLE;
+    forEachReference(vm, [&](K5Object*& slot) {
+      if (slot == object) slot = moved;
+    });
+    {
+      std::lock_guard<std::mutex> monitors(priv(vm)->monitorLock);
+      auto found = priv(vm)->objectMonitors.find(object);
+      if (found != priv(vm)->objectMonitors.end()) {
+        ObjectMonitor* entry = found->second;
+        priv(vm)->objectMonitors.erase(found);
+        k5thread_monitor_set_user_data(entry->monitor, moved);
+        priv(vm)->objectMonitors[moved] = entry;
+      }
     }
+    if (moved->clazz == priv(vm)->classClass) {
+      K5Class* clazz = classSlotOfClassObject(moved);
+      if (clazz) clazz->classObject = moved;
+    }
+    event = K5GCObjectMovedEvent{thread, object, from, moved, to};
   }
-  if (moved->clazz == priv(vm)->classClass) {
-    K5Class* clazz = classSlotOfClassObject(moved);
-    if (clazz) clazz->classObject = moved;
-  }
-  K5GCObjectMovedEvent event{thread, object, from, moved, to};
+  // Hooks run without the VM's locks.
   k5hook_dispatch(vm->gcHooks, K5HOOK_GC_OBJECT_MOVED, &event);
 }
 
 void vmFreeObject(K5VMThread* thread, K5Object* object) {
   K5JavaVM* vm = thread->javaVM;
-  std::lock_guard<std::recursive_mutex> guard(priv(vm)->heapLock);
-  K5MemorySegment* segment = k5gc_segmentOfObject(vm, object);
-  K5GCObjectEvent event{thread, object, segment};
+  // Hooks see the object before it becomes a hole, and run without the VM's locks.
+  K5GCObjectEvent event{thread, object, k5gc_segmentOfObject(vm, object)};
   k5hook_dispatch(vm->gcHooks, K5HOOK_GC_OBJECT_FREED, &event);
+  std::lock_guard<std::recursive_mutex> classes(priv(vm)->classLock);
+  std::lock_guard<std::recursive_mutex> guard(priv(vm)->heapLock);
   forEachReference(vm, [&](K5Object*& slot) {
     if (slot == object) slot = nullptr;
   });

@@ -376,10 +376,9 @@ int workerMain(void* argument) {
     worker->cond.notify_all();
   }
   vmEndThread(thread);
-  {
-    std::lock_guard<std::mutex> guard(worker->mutex);
-    worker->finished = true;
-  }
+  // Notify under the lock: the player frees the worker as soon as it sees it finished.
+  std::lock_guard<std::mutex> guard(worker->mutex);
+  worker->finished = true;
   worker->cond.notify_all();
   return 0;
 }
