@@ -62,7 +62,7 @@ TEST(ThreadLibrary, WaitNotifyAndTheFastClock) {
   // notify wakes one waiter, notify_all the rest; states show while they wait.
   std::atomic<int> woken{0};
   std::vector<std::thread> waiters;
-  std::vector<k5thread_t> handles(2);
+  std::atomic<k5thread_t> handles[2] = {nullptr, nullptr};
   for (int i = 0; i < 2; i++)
     waiters.emplace_back([&, i] {
       handles[i] = k5thread_self();
@@ -73,8 +73,8 @@ TEST(ThreadLibrary, WaitNotifyAndTheFastClock) {
     });
   auto waiting = [&] {
     int count = 0;
-    for (k5thread_t handle : handles)
-      if (handle && (k5thread_get_flags(handle, nullptr) & K5THREAD_FLAG_WAITING)) count++;
+    for (auto& slot : handles)
+      if (k5thread_t handle = slot.load(); handle && (k5thread_get_flags(handle, nullptr) & K5THREAD_FLAG_WAITING)) count++;
     return count;
   };
   while (waiting() < 2) std::this_thread::yield();
