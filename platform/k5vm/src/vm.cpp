@@ -248,6 +248,7 @@ ObjectMonitor* vmObjectMonitor(K5JavaVM* vm, K5Object* object) {
 
 void vmMoveObject(K5VMThread* thread, K5Object* object) {
   K5JavaVM* vm = thread->javaVM;
+  if (!object || (object->flags & K5_OBJECT_HOLE)) return;
   K5GCObjectMovedEvent event{thread, object, nullptr, nullptr, nullptr};
   {
     // Lock order: classes, then the heap (as class definition does).
@@ -289,6 +290,7 @@ void vmMoveObject(K5VMThread* thread, K5Object* object) {
 
 void vmFreeObject(K5VMThread* thread, K5Object* object) {
   K5JavaVM* vm = thread->javaVM;
+  if (!object || (object->flags & K5_OBJECT_HOLE)) return;
   // Hooks see the object before it becomes a hole, and run without the VM's locks.
   K5GCObjectEvent event{thread, object, k5gc_segmentOfObject(vm, object)};
   k5hook_dispatch(vm->gcHooks, K5HOOK_GC_OBJECT_FREED, &event);

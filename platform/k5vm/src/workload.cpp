@@ -629,36 +629,29 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
     });
   }
   if (command == "gc") {
-    std::vector<K5Object*> moves, frees;
-    for (const std::string& key : options.count("move") ? split(options["move"], ',') : std::vector<std::string>()) {
-      K5Object* target = object(key);
-      if (!target) return fail("no object " + key);
-      moves.push_back(target);
-    }
-    for (const std::string& key : options.count("free") ? split(options["free"], ',') : std::vector<std::string>()) {
-      K5Object* target = object(key);
-      if (!target) return fail("no object " + key);
-      frees.push_back(target);
-    }
-    std::vector<std::string> freed = options.count("free") ? split(options["free"], ',') : std::vector<std::string>();
+    std::vector<std::string> moves = options.count("move") ? split(options["move"], ',') : std::vector<std::string>();
+    std::vector<std::string> frees = options.count("free") ? split(options["free"], ',') : std::vector<std::string>();
+    for (const std::vector<std::string>* list : {&moves, &frees})
+      for (const std::string& key : *list)
+        if (!object(key)) return fail("no object " + key);
     bool local = hasFlag(flags, "local");
     bool ok = run(threadName, [&](K5VMThread* thread) {
-      if (local) {
-        k5vm_acquireExclusiveVMAccess(thread);
-        K5VMThreadEvent start{thread};
-        k5hook_dispatch(vm->gcHooks, K5HOOK_GC_LOCAL_START, &start);
-        for (K5Object* o : moves) vmMoveObject(thread, o);
-        for (K5Object* o : frees) vmFreeObject(thread, o);
-        K5VMThreadEvent end{thread};
-        k5hook_dispatch(vm->gcHooks, K5HOOK_GC_LOCAL_END, &end);
-        k5vm_releaseExclusiveVMAccess(thread);
-      } else {
-        vmCollect(thread, moves, frees);
-      }
+      k5vm_acquireExclusiveVMAccess(thread);
+      K5VMThreadEvent start{thread};
+      k5hook_dispatch(vm->gcHooks, local ? K5HOOK_GC_LOCAL_START : K5HOOK_GC_GLOBAL_START, &start);
+      // Names are looked up as the collection goes: a moved object is freed at its new place,
+      // and a name freed twice is freed once.
+      for (const std::string& key : moves)
+        if (K5Object* target = object(key)) vmMoveObject(thread, target);
+      for (const std::string& key : frees)
+        if (K5Object* target = object(key)) vmFreeObject(thread, target);
+      K5VMThreadEvent end{thread};
+      k5hook_dispatch(vm->gcHooks, local ? K5HOOK_GC_LOCAL_END : K5HOOK_GC_GLOBAL_END, &end);
+      k5vm_releaseExclusiveVMAccess(thread);
     });
     {
       std::lock_guard<std::recursive_mutex> guard(priv(vm)->classLock);
-      for (const std::string& key : freed) priv(vm)->namedObjects.erase(key);
+      for (const std::string& key : frees) priv(vm)->namedObjects.erase(key);
     }
     return ok;
   }
