@@ -1006,6 +1006,38 @@ K5Object* k5vm_blockingObject(K5VMThread* thread) {
   return thread ? __atomic_load_n(&thread->blockingObject, __ATOMIC_SEQ_CST) : nullptr;
 }
 
+K5VMThread* k5vm_threadFromOSThread(K5JavaVM* vm, k5thread_t osThread) {
+  if (!vm || !osThread) return nullptr;
+  std::lock_guard<std::recursive_mutex> guard(vm->privateData->threadListLock);
+  K5VMThread* thread = vm->mainThread;
+  if (!thread) return nullptr;
+  do {
+    if (thread->osThread == osThread) return thread;
+    thread = thread->linkNext;
+  } while (thread != vm->mainThread);
+  return nullptr;
+}
+
+k5thread_monitor_t k5vm_objectMonitor(K5JavaVM* vm, K5Object* object) {
+  if (!vm || !object) return nullptr;
+  std::lock_guard<std::mutex> guard(vm->privateData->monitorLock);
+  auto found = vm->privateData->objectMonitors.find(object);
+  return found == vm->privateData->objectMonitors.end() ? nullptr : found->second->monitor;
+}
+
+void k5vm_iterateGlobalRefs(K5JavaVM* vm, void (*function)(K5JavaVM*, jobject, K5Object*, int, void*),
+                            void* userData) {
+  if (!vm || !function) return;
+  std::vector<GlobalRef*> used;
+  {
+    std::lock_guard<std::mutex> guard(vm->privateData->globalRefLock);
+    for (GlobalRef& ref : vm->privateData->globalRefs)
+      if (ref.used) used.push_back(&ref);
+  }
+  for (GlobalRef* ref : used)
+    function(vm, reinterpret_cast<jobject>(&ref->object), ref->object, ref->weak ? 1 : 0, userData);
+}
+
 K5Object* k5vm_threadObjectName(K5JavaVM* vm, K5Object* threadObject) {
   if (!threadObject || threadObject->clazz != vm->privateData->threadClass) return nullptr;
   return referenceField(threadObject, fieldOffset(vm->privateData->threadClass, "name"));

@@ -318,6 +318,27 @@ TEST(VmRecord, IdentifierPortLibraryAndGetEnv) {
     EXPECT_EQ(javaVM->functions->DetachCurrentThread(javaVM), JNI_EDETACHED);
   }).join();
   EXPECT_EQ(vm->mainThread->linkNext, vm->mainThread);  // back to the main thread alone
+  EXPECT_EQ(k5vm_threadFromOSThread(vm, k5thread_self()), vm->mainThread);
+
+  // Object monitors and global references as a dump would walk them.
+  ASSERT_EQ(k5sim_playText(vm, "class d/Obj\nend\nload d/Obj\nmain alloc o d/Obj\nmain alloc p d/Obj\n"
+                               "main lock o\nmain globalref g1 o\nmain globalref g2 p weak\n", &error), 0) << error;
+  K5Object* o = k5sim_namedObject(vm, "o");
+  k5thread_monitor_t monitor = k5vm_objectMonitor(vm, o);
+  ASSERT_NE(monitor, nullptr);
+  EXPECT_EQ(k5thread_monitor_get_user_data(monitor), o);
+  EXPECT_EQ(k5thread_monitor_get_owner(monitor), k5thread_self());
+  EXPECT_EQ(k5vm_objectMonitor(vm, k5sim_namedObject(vm, "p")), nullptr);
+  std::vector<std::pair<K5Object*, int>> refs;
+  k5vm_iterateGlobalRefs(
+      vm,
+      [](K5JavaVM*, jobject reference, K5Object* object, int weak, void* data) {
+        EXPECT_EQ(k5vm_objectFromRef(reference), object);
+        static_cast<std::vector<std::pair<K5Object*, int>>*>(data)->push_back({object, weak});
+      },
+      &refs);
+  EXPECT_EQ(refs, (std::vector<std::pair<K5Object*, int>>{{o, 0}, {k5sim_namedObject(vm, "p"), 1}}));
+  ASSERT_EQ(k5sim_playText(vm, "main unlock o\n", &error), 0) << error;
   k5sim_shutdown(vm, 0);
   k5sim_destroyVM(vm);
 }
