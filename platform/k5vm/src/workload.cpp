@@ -674,6 +674,8 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
       for (K5MemorySegment* s = vm->objectSegments; s; s = s->nextSegment)
         if (s->spaceName && key == s->spaceName) found = s;
       if (!found) return fail("no segment " + key);
+      if (!(found->type & K5_MEMORY_TYPE_OBJECT) || key == "new" || key == "old")
+        return fail("segment " + key + " belongs to the VM");
       if (found->heapAlloc != found->heapBase) return fail("segment " + key + " is not empty");
       return run(threadName, [&](K5VMThread* thread) { vmRemoveSegment(thread, found); });
     }
@@ -685,11 +687,23 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
     if (!target) return fail("no object " + arg(1));
     uint64_t timeout = 0;
     if (command == "wait" && !arg(2).empty() && !parseNumber(arg(2), &timeout)) return fail("bad timeout");
-    return run(threadName, [this, command, target, timeout](K5VMThread* thread) {
+    // The player runs the main thread's steps itself: they must not block for good.
+    if (threadName == "main" && command == "wait" && timeout == 0)
+      return fail("the main thread cannot wait without a timeout");
+    std::string objectName = arg(1);
+    return run(threadName, [this, command, target, timeout, threadName, objectName](K5VMThread* thread) {
       ObjectMonitor* entry = vmObjectMonitor(vm, target);
       k5thread_monitor_t monitor = entry->monitor;
+      if (command != "lock" && k5thread_monitor_get_owner(monitor) != k5thread_self()) {
+        fail("thread " + threadName + " does not own the monitor of " + objectName);
+        return;
+      }
       if (command == "lock") {
         if (k5thread_monitor_try_enter(monitor) == 0) return;
+        if (threadName == "main") {
+          fail("the main thread would block on the monitor of " + objectName);
+          return;
+        }
         K5VMMonitorEvent before{thread, monitor, target};
         k5hook_dispatch(vm->vmHooks, K5HOOK_VM_MONITOR_CONTENDED_ENTER, &before);
         {
