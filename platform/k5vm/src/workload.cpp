@@ -124,8 +124,9 @@ K5Method* k5sim_findMethod(K5Class* clazz, const std::string& name, const std::s
 
 void k5sim_enterMethod(K5VMThread* thread, K5Method* method, K5Object* receiver, uintptr_t pc, bool second) {
   K5VMThreadPrivate* t = thread->privateData;
-  t->stack.emplace_back();
-  Frame& frame = t->stack.back();
+  if (t->depth == t->stack.size()) t->stack.emplace_back();
+  Frame& frame = t->stack[t->depth++];
+  frame.slots.clear();
   frame.method = method;
   frame.pc = pc;
   frame.jni = (method->modifiers & K5_ACC_NATIVE) != 0;
@@ -140,8 +141,8 @@ void k5sim_enterMethod(K5VMThread* thread, K5Method* method, K5Object* receiver,
 
 void k5sim_returnMethod(K5VMThread* thread) {
   K5VMThreadPrivate* t = thread->privateData;
-  if (t->stack.empty()) return;
-  Frame& frame = t->stack.back();
+  if (t->depth == 0) return;
+  Frame& frame = t->stack[t->depth - 1];
   uintptr_t event = frame.jni ? K5HOOK_VM_NATIVE_METHOD_RETURN : K5HOOK_VM_METHOD_RETURN;
   K5HookInterface* hooks = thread->javaVM->vmHooks;
   if (k5hook_isHooked(hooks, event)) {
@@ -149,7 +150,8 @@ void k5sim_returnMethod(K5VMThread* thread) {
     k5hook_dispatch(hooks, event, &data);
   }
   if (t->localRefs.size() > frame.localRefMark) t->localRefs.resize(frame.localRefMark);
-  t->stack.pop_back();
+  frame.slots.clear();
+  t->depth--;
 }
 
 namespace {
@@ -596,7 +598,8 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
     uint64_t pc = 0;
     if (!parseNumber(arg(1), &pc)) return fail("bad pc");
     return run(threadName, [&](K5VMThread* thread) {
-      if (!thread->privateData->stack.empty()) thread->privateData->stack.back().pc = pc;
+      K5VMThreadPrivate* t = thread->privateData;
+      if (t->depth) t->stack[t->depth - 1].pc = pc;
     });
   }
   if (command == "return") {
