@@ -15,7 +15,7 @@
 #include "k5thread.h"
 #include "k5vm.h"
 
-extern "C" void VorkControl_SetClockScale(unsigned value);
+#include "vork/control.h"
 
 namespace {
 
