@@ -385,6 +385,35 @@ int workerMain(void* argument) {
   return 0;
 }
 
+// A step's task may still run after the step returned (its thread blocked or was suspended),
+// so tasks capture by value and report through these, not through the player.
+std::mutex stepErrorLock;
+std::map<K5JavaVM*, std::string>& stepErrors() {
+  static auto* errors = new std::map<K5JavaVM*, std::string>;
+  return *errors;
+}
+void stepFail(K5JavaVM* vm, const std::string& message) {
+  std::lock_guard<std::mutex> guard(stepErrorLock);
+  std::string& error = stepErrors()[vm];
+  if (error.empty()) error = message;
+}
+std::string takeStepError(K5JavaVM* vm) {
+  std::lock_guard<std::mutex> guard(stepErrorLock);
+  auto found = stepErrors().find(vm);
+  if (found == stepErrors().end()) return std::string();
+  std::string error = found->second;
+  stepErrors().erase(found);
+  return error;
+}
+void nameObject(K5JavaVM* vm, const std::string& key, K5Object* value) {
+  std::lock_guard<std::recursive_mutex> guard(priv(vm)->classLock);
+  priv(vm)->namedObjects[key] = value;
+}
+K5Object* lookupObject(K5JavaVM* vm, const std::string& key) {
+  if (key == "null" || key == "-") return nullptr;
+  return k5sim_namedObject(vm, key);
+}
+
 using Workers = std::map<std::string, std::unique_ptr<Worker>>;
 // The threads a workload started live on across workloads played on the same VM.
 std::mutex workersLock;
@@ -437,36 +466,49 @@ struct Player {
       k5vm_acquireVMAccess(thread);
       task(thread);
       k5vm_releaseVMAccess(thread);
-      return error.empty();
+      return checkSteps();
     }
     auto found = workers.find(threadName);
     if (found == workers.end()) return fail("no thread " + threadName);
     Worker* worker = found->second.get();
-    if (!settle(worker, true)) return false;
+    if (!settle(worker, true) || !checkSteps()) return false;
     {
       std::lock_guard<std::mutex> guard(worker->mutex);
       worker->task = task;
       worker->busy = true;
     }
     worker->cond.notify_all();
-    return settle(worker, false) && error.empty();
+    return settle(worker, false) && checkSteps();
+  }
+
+  // A failure a task reported (possibly one that finished after its step returned).
+  bool checkSteps() {
+    std::string failure = takeStepError(vm);
+    if (!failure.empty()) return fail(failure);
+    return error.empty();
   }
 
   bool endWorker(const std::string& name) {
     auto found = workers.find(name);
     if (found == workers.end()) return fail("no thread " + name);
     Worker* worker = found->second.get();
-    if (!settle(worker, true)) return false;
-    {
-      std::lock_guard<std::mutex> guard(worker->mutex);
-      worker->quit = true;
+    bool ended = settle(worker, true);
+    if (ended) {
+      {
+        std::lock_guard<std::mutex> guard(worker->mutex);
+        worker->quit = true;
+      }
+      worker->cond.notify_all();
+      std::unique_lock<std::mutex> lock(worker->mutex);
+      ended = worker->cond.wait_for(lock, std::chrono::seconds(20), [&] { return worker->finished; });
+      if (!ended) fail("thread " + name + " did not end");
     }
-    worker->cond.notify_all();
-    std::unique_lock<std::mutex> lock(worker->mutex);
-    if (!worker->cond.wait_for(lock, std::chrono::seconds(20), [&] { return worker->finished; }))
-      return fail("thread " + name + " did not end");
-    lock.unlock();
-    // The host thread returns right after; give it a moment so its record is complete.
+    if (!ended) {
+      // The host thread still uses its record: it is given up, never freed under it.
+      found->second.release();
+      workers.erase(found);
+      return false;
+    }
     workers.erase(found);
     return true;
   }
@@ -564,20 +606,17 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
   }
   if (command == "load") {
     std::string className = arg(1);
-    std::string failure;
-    bool ok = run(threadName, [&](K5VMThread* thread) {
-      if (!k5sim_loadClass(thread, className, &failure)) {
-      }
+    return run(threadName, [=](K5VMThread* thread) {
+      std::string failure;
+      if (!k5sim_loadClass(thread, className, &failure)) stepFail(thread->javaVM, failure);
     });
-    if (!failure.empty()) return fail(failure);
-    return ok;
   }
   if (command == "unload") {
     K5Class* clazz = k5vm_findClass(vm, arg(1).c_str(), nullptr);
     if (!clazz) return fail("class " + arg(1) + " is not loaded");
-    return run(threadName, [&](K5VMThread* thread) {
+    return run(threadName, [=](K5VMThread* thread) {
       K5VMClassEvent event{thread, clazz};
-      k5hook_dispatch(vm->vmHooks, K5HOOK_VM_CLASS_UNLOAD, &event);
+      k5hook_dispatch(thread->javaVM->vmHooks, K5HOOK_VM_CLASS_UNLOAD, &event);
       clazz->flags |= K5_CLASS_UNLOADED;
     });
   }
@@ -592,28 +631,28 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
     uint64_t pc = 0;
     if (options.count("pc") && !parseNumber(options["pc"], &pc)) return fail("bad pc");
     bool second = hasFlag(flags, "second");
-    return run(threadName, [&](K5VMThread* thread) { k5sim_enterMethod(thread, target, receiver, pc, second); });
+    return run(threadName, [=](K5VMThread* thread) { k5sim_enterMethod(thread, target, receiver, pc, second); });
   }
   if (command == "at") {
     uint64_t pc = 0;
     if (!parseNumber(arg(1), &pc)) return fail("bad pc");
-    return run(threadName, [&](K5VMThread* thread) {
+    return run(threadName, [=](K5VMThread* thread) {
       K5VMThreadPrivate* t = thread->privateData;
       if (t->depth) t->stack[t->depth - 1].pc = pc;
     });
   }
   if (command == "return") {
-    return run(threadName, [&](K5VMThread* thread) { k5sim_returnMethod(thread); });
+    return run(threadName, [=](K5VMThread* thread) { k5sim_returnMethod(thread); });
   }
   if (command == "alloc") {
     K5Class* clazz = k5vm_findClass(vm, arg(2).c_str(), nullptr);
     if (!clazz) return fail("class " + arg(2) + " is not loaded");
     std::string key = arg(1);
     bool small = hasFlag(flags, "small");
-    return run(threadName, [&](K5VMThread* thread) {
+    return run(threadName, [=](K5VMThread* thread) {
       K5Object* made = allocateWithEvent(thread, clazz, K5_OBJECT_HEADER_SIZE + clazz->instanceSize, 0, 0, small);
-      if (!made) fail("the heap is full");
-      name(key, made);
+      if (!made) stepFail(thread->javaVM, "the heap is full");
+      nameObject(thread->javaVM, key, made);
     });
   }
   if (command == "newarray") {
@@ -625,10 +664,10 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
       return fail("bad dims");
     K5Class* arrayClass = k5sim_arrayClassOf(vm, element, static_cast<uint32_t>(dims));
     std::string key = arg(1);
-    return run(threadName, [&](K5VMThread* thread) {
+    return run(threadName, [=](K5VMThread* thread) {
       K5Object* made = k5sim_allocateArray(thread, arrayClass, static_cast<uint32_t>(length));
-      if (!made) fail("the heap is full");
-      name(key, made);
+      if (!made) stepFail(thread->javaVM, "the heap is full");
+      nameObject(thread->javaVM, key, made);
     });
   }
   if (command == "gc") {
@@ -638,18 +677,18 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
       for (const std::string& key : *list)
         if (!object(key)) return fail("no object " + key);
     bool local = hasFlag(flags, "local");
-    bool ok = run(threadName, [&](K5VMThread* thread) {
+    bool ok = run(threadName, [=](K5VMThread* thread) {
       k5vm_acquireExclusiveVMAccess(thread);
       K5VMThreadEvent start{thread};
-      k5hook_dispatch(vm->gcHooks, local ? K5HOOK_GC_LOCAL_START : K5HOOK_GC_GLOBAL_START, &start);
+      k5hook_dispatch(thread->javaVM->gcHooks, local ? K5HOOK_GC_LOCAL_START : K5HOOK_GC_GLOBAL_START, &start);
       // Names are looked up as the collection goes: a moved object is freed at its new place,
       // and a name freed twice is freed once.
       for (const std::string& key : moves)
-        if (K5Object* target = object(key)) vmMoveObject(thread, target);
+        if (K5Object* target = lookupObject(thread->javaVM, key)) vmMoveObject(thread, target);
       for (const std::string& key : frees)
-        if (K5Object* target = object(key)) vmFreeObject(thread, target);
+        if (K5Object* target = lookupObject(thread->javaVM, key)) vmFreeObject(thread, target);
       K5VMThreadEvent end{thread};
-      k5hook_dispatch(vm->gcHooks, local ? K5HOOK_GC_LOCAL_END : K5HOOK_GC_GLOBAL_END, &end);
+      k5hook_dispatch(thread->javaVM->gcHooks, local ? K5HOOK_GC_LOCAL_END : K5HOOK_GC_GLOBAL_END, &end);
       k5vm_releaseExclusiveVMAccess(thread);
     });
     {
@@ -665,10 +704,10 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
       if (options.count("size") && (!parseNumber(options["size"], &size) || size < 4096 || size > (64u << 20)))
         return fail("bad segment size");
       std::string key = arg(2);
-      return run(threadName, [&](K5VMThread* thread) {
+      return run(threadName, [=](K5VMThread* thread) {
         K5MemorySegment* segment =
-            vmAddSegment(thread, K5_MEMORY_TYPE_OBJECT | K5_MEMORY_TYPE_OLD, size, vmIntern(vm, key));
-        if (!segment) fail("no memory for the segment");
+            vmAddSegment(thread, K5_MEMORY_TYPE_OBJECT | K5_MEMORY_TYPE_OLD, size, vmIntern(thread->javaVM, key));
+        if (!segment) stepFail(thread->javaVM, "no memory for the segment");
       });
     }
     if (arg(1) == "remove") {
@@ -680,7 +719,7 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
       if (!(found->type & K5_MEMORY_TYPE_OBJECT) || key == "new" || key == "old")
         return fail("segment " + key + " belongs to the VM");
       if (found->heapAlloc != found->heapBase) return fail("segment " + key + " is not empty");
-      return run(threadName, [&](K5VMThread* thread) { vmRemoveSegment(thread, found); });
+      return run(threadName, [=](K5VMThread* thread) { vmRemoveSegment(thread, found); });
     }
     return fail("segment add or segment remove");
   }
@@ -694,23 +733,23 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
     if (threadName == "main" && command == "wait" && timeout == 0)
       return fail("the main thread cannot wait without a timeout");
     std::string objectName = arg(1);
-    return run(threadName, [this, command, target, timeout, threadName, objectName](K5VMThread* thread) {
-      ObjectMonitor* entry = vmObjectMonitor(vm, target);
+    return run(threadName, [=](K5VMThread* thread) {
+      ObjectMonitor* entry = vmObjectMonitor(thread->javaVM, target);
       k5thread_monitor_t monitor = entry->monitor;
       if (command != "lock" && k5thread_monitor_get_owner(monitor) != k5thread_self()) {
-        fail("thread " + threadName + " does not own the monitor of " + objectName);
+        stepFail(thread->javaVM, "thread " + threadName + " does not own the monitor of " + objectName);
         return;
       }
       if (command == "lock") {
         if (k5thread_monitor_try_enter(monitor) == 0) return;
         if (threadName == "main") {
-          fail("the main thread would block on the monitor of " + objectName);
+          stepFail(thread->javaVM, "the main thread would block on the monitor of " + objectName);
           return;
         }
         K5VMMonitorEvent before{thread, monitor, target};
-        k5hook_dispatch(vm->vmHooks, K5HOOK_VM_MONITOR_CONTENDED_ENTER, &before);
+        k5hook_dispatch(thread->javaVM->vmHooks, K5HOOK_VM_MONITOR_CONTENDED_ENTER, &before);
         {
-          std::lock_guard<std::mutex> guard(priv(vm)->monitorLock);
+          std::lock_guard<std::mutex> guard(priv(thread->javaVM)->monitorLock);
           entry->contenders++;
         }
         __atomic_store_n(&thread->blockingObject, target, __ATOMIC_SEQ_CST);
@@ -721,31 +760,31 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
         K5Object* current = __atomic_load_n(&thread->blockingObject, __ATOMIC_SEQ_CST);
         __atomic_store_n(&thread->blockingObject, static_cast<K5Object*>(nullptr), __ATOMIC_SEQ_CST);
         {
-          std::lock_guard<std::mutex> guard(priv(vm)->monitorLock);
+          std::lock_guard<std::mutex> guard(priv(thread->javaVM)->monitorLock);
           entry->contenders--;
         }
         K5VMMonitorEvent after{thread, monitor, current};
-        k5hook_dispatch(vm->vmHooks, K5HOOK_VM_MONITOR_CONTENDED_ENTERED, &after);
+        k5hook_dispatch(thread->javaVM->vmHooks, K5HOOK_VM_MONITOR_CONTENDED_ENTERED, &after);
       } else if (command == "unlock") {
         bool contended;
         {
-          std::lock_guard<std::mutex> guard(priv(vm)->monitorLock);
+          std::lock_guard<std::mutex> guard(priv(thread->javaVM)->monitorLock);
           contended = entry->contenders > 0;
         }
         if (contended && k5thread_monitor_get_count(monitor) == 1) {
           K5VMMonitorEvent event{thread, monitor, target};
-          k5hook_dispatch(vm->vmHooks, K5HOOK_VM_MONITOR_CONTENDED_EXIT, &event);
+          k5hook_dispatch(thread->javaVM->vmHooks, K5HOOK_VM_MONITOR_CONTENDED_EXIT, &event);
         }
         k5thread_monitor_exit(monitor);
       } else if (command == "wait") {
         K5VMMonitorWaitEvent before{thread, monitor, target, static_cast<int64_t>(timeout)};
-        k5hook_dispatch(vm->vmHooks, K5HOOK_VM_MONITOR_WAIT, &before);
+        k5hook_dispatch(thread->javaVM->vmHooks, K5HOOK_VM_MONITOR_WAIT, &before);
         k5vm_releaseVMAccess(thread);
         k5thread_monitor_wait_timed(monitor, static_cast<int64_t>(timeout), 0);
         k5vm_acquireVMAccess(thread);
         K5Object* current = static_cast<K5Object*>(k5thread_monitor_get_user_data(monitor));
         K5VMMonitorWaitEvent after{thread, monitor, current, static_cast<int64_t>(timeout)};
-        k5hook_dispatch(vm->vmHooks, K5HOOK_VM_MONITOR_WAITED, &after);
+        k5hook_dispatch(thread->javaVM->vmHooks, K5HOOK_VM_MONITOR_WAITED, &after);
       } else if (command == "notify") {
         k5thread_monitor_notify(monitor);
       } else {
@@ -758,10 +797,10 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
     if (!target) return fail("no object " + arg(2));
     std::string key = arg(1);
     bool weak = hasFlag(flags, "weak");
-    return run(threadName, [&](K5VMThread* thread) {
+    return run(threadName, [=](K5VMThread* thread) {
       jobject reference = vmNewGlobalRef(thread, target, weak);
-      std::lock_guard<std::recursive_mutex> guard(priv(vm)->classLock);
-      priv(vm)->namedRefs[key] = reference;
+      std::lock_guard<std::recursive_mutex> guard(priv(thread->javaVM)->classLock);
+      priv(thread->javaVM)->namedRefs[key] = reference;
     });
   }
   if (command == "deleteref") {
@@ -773,12 +812,12 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
       reference = found->second;
       priv(vm)->namedRefs.erase(found);
     }
-    return run(threadName, [&](K5VMThread* thread) { vmDeleteGlobalRef(thread, reference); });
+    return run(threadName, [=](K5VMThread* thread) { vmDeleteGlobalRef(thread, reference); });
   }
   if (command == "suppress") {
     bool on = arg(1) == "on";
     if (!on && arg(1) != "off") return fail("suppress on or suppress off");
-    return run(threadName, [&](K5VMThread* thread) {
+    return run(threadName, [=](K5VMThread* thread) {
       if (on)
         __atomic_fetch_or(&thread->privateFlags, K5_PRIVATE_FLAGS_EVENT_SUPPRESSED, __ATOMIC_SEQ_CST);
       else
@@ -788,7 +827,7 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
   if (command == "sleep") {
     uint64_t millis = 0;
     if (!parseNumber(arg(1), &millis)) return fail("bad sleep time");
-    return run(threadName, [&](K5VMThread* thread) {
+    return run(threadName, [=](K5VMThread* thread) {
       k5vm_releaseVMAccess(thread);
       k5thread_sleep(static_cast<int64_t>(millis));
       k5vm_acquireVMAccess(thread);
@@ -802,10 +841,10 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
     if (options.count("size") && !parseNumber(options["size"], &size)) return fail("bad size");
     if (options.count("data") && !parseNumber(options["data"], &data)) return fail("bad data");
     uintptr_t event = command == "jitload" ? K5HOOK_VM_COMPILED_CODE_LOAD : K5HOOK_VM_COMPILED_CODE_UNLOAD;
-    return run(threadName, [&](K5VMThread* thread) {
+    return run(threadName, [=](K5VMThread* thread) {
       K5VMCompiledCodeEvent record{thread, target, reinterpret_cast<void*>(static_cast<uintptr_t>(address)),
                                    static_cast<uintptr_t>(size), static_cast<uintptr_t>(data)};
-      k5hook_dispatch(vm->vmHooks, event, &record);
+      k5hook_dispatch(thread->javaVM->vmHooks, event, &record);
     });
   }
   if (command == "jitevent") {
@@ -813,25 +852,25 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
     K5Method* target = method(arg(1));
     if (!target) return fail("no method " + arg(1));
     uintptr_t event = hasFlag(flags, "second") ? K5HOOK_JIT_METHOD_EVENT_SECOND : K5HOOK_JIT_METHOD_EVENT;
-    return run(threadName, [&](K5VMThread* thread) {
+    return run(threadName, [=](K5VMThread* thread) {
       K5VMMethodEvent record{thread, target, nullptr, 0};
-      k5hook_dispatch(vm->jitHooks, event, &record);
+      k5hook_dispatch(thread->javaVM->jitHooks, event, &record);
     });
   }
   if (command == "notification") {
     uint64_t value = 0;
     if (!parseNumber(arg(1), &value)) return fail("bad flag word");
-    return run(threadName, [&](K5VMThread* thread) {
+    return run(threadName, [=](K5VMThread* thread) {
       uint32_t result = k5sim_notificationFlags(thread, static_cast<uint32_t>(value));
       char text[64];
       snprintf(text, sizeof text, "notification flags 0x%X", result);
-      vmLog(vm, text);
+      vmLog(thread->javaVM, text);
     });
   }
   if (command == "switch") {
-    return run(threadName, [&](K5VMThread* thread) {
+    return run(threadName, [=](K5VMThread* thread) {
       K5VMThreadEvent event{thread};
-      k5hook_dispatch(vm->vmHooks, K5HOOK_VM_THREAD_SWITCH, &event);
+      k5hook_dispatch(thread->javaVM->vmHooks, K5HOOK_VM_THREAD_SWITCH, &event);
     });
   }
   if (command == "datadump") {
@@ -844,8 +883,8 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
   }
   if (command == "explicitgc") {
     // System.gc(): suppressed while the VM's word says so.
-    return run(threadName, [&](K5VMThread* thread) {
-      if (!vm->suppressExplicitGC) k5gc_fullCollect(thread);
+    return run(threadName, [=](K5VMThread* thread) {
+      if (!thread->javaVM->suppressExplicitGC) k5gc_fullCollect(thread);
     });
   }
   if (command == "print") {
@@ -940,6 +979,7 @@ bool Player::play(const std::string& text) {
 
 int k5sim_playText(K5JavaVM* vm, const std::string& text, std::string* error) {
   Player player{vm, workersOf(vm), {}, 0, false, 0};
+  takeStepError(vm);  // nothing left over from an earlier workload
   bool ok = player.play(text);
   if (!ok) {
     if (error) *error = player.error;
@@ -962,8 +1002,18 @@ int k5sim_playFile(K5JavaVM* vm, const std::string& path, std::string* error) {
 void k5sim_endThreads(K5JavaVM* vm) {
   Player player{vm, workersOf(vm), {}, 0, false, 0};
   std::vector<std::string> names;
-  for (auto& entry : player.workers) names.push_back(entry.first);
-  for (const std::string& name : names) player.endWorker(name);
+  for (auto& entry : player.workers) {
+    names.push_back(entry.first);
+    // A thread left waiting or sleeping at the end is interrupted, so that it can end.
+    Worker* worker = entry.second.get();
+    uintptr_t flags = k5thread_get_flags(worker->os, nullptr);
+    if (flags & (K5THREAD_FLAG_WAITING | K5THREAD_FLAG_TIMED_WAIT | K5THREAD_FLAG_SLEEPING))
+      k5thread_interrupt(worker->os);
+  }
+  for (const std::string& name : names) {
+    if (!player.endWorker(name)) fprintf(stderr, "k5sim: %s\n", player.error.c_str());
+    player.error.clear();
+  }
   std::lock_guard<std::mutex> guard(workersLock);
   allWorkers().erase(vm);
 }

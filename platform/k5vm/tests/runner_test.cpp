@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -119,6 +120,16 @@ TEST(Runner, FailuresAreReportedWithAnExitCode) {
     EXPECT_NE(result.output.find(c.message), std::string::npos) << c.arguments << "\n" << result.output;
   }
   EXPECT_EQ(run(write("exit2.k5w", "print hello\nshutdown 3\nprint never\n")).output.find("never"), std::string::npos);
+}
+
+TEST(Runner, ThreadsLeftWaitingAreInterruptedAtShutdown) {
+  std::string log = temporary("left.log");
+  auto start = std::chrono::steady_clock::now();
+  Result result = run("-Xrunk5logprof:" + log + ",34,47,57,58 " +
+                      write("left.k5w", "class w/A\nend\nload w/A\nmain alloc a w/A\nstart t\nt lock a\nt wait a 0\n"));
+  EXPECT_EQ(result.code, 0) << result.output;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(lines(log), (std::vector<std::string>{"57", "58", "34", "47"}));
 }
 
 TEST(Runner, TraceRecordsArePrintedAtTheEnd) {
