@@ -670,7 +670,8 @@ walker call t/Stack.nat()V
   k5vm_acquireVMAccess(vm->mainThread);
   jvmpi->SuspendThread(env);
   k5vm_releaseVMAccess(vm->mainThread);
-  play("walker return\n");
+  // The step is handed over while the thread is held; it runs after the resume below.
+  play("walker call t/Stack.inner()V pc=5\n");
   EXPECT_EQ(jvmpi->GetThreadStatus(env), JVMPI_THREAD_RUNNABLE | JVMPI_THREAD_SUSPENDED);
   EXPECT_TRUE(jvmpi->ThreadHasRun(env));
   // Resumed while every other thread is held: it has not run since.
@@ -683,7 +684,12 @@ walker call t/Stack.nat()V
   for (int i = 0; i < 5000 && !jvmpi->ThreadHasRun(env); i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   EXPECT_TRUE(jvmpi->ThreadHasRun(env));
   jvmpi->ResumeThread(nullptr);  // nothing happens
-  play("walker return\n");  // waits for the resumed step first
+  play("walker at 5\n");  // waits for the resumed step first
+  jvmpi->GetCallTrace(&trace, 8);
+  ASSERT_EQ(trace.num_frames, 4);
+  EXPECT_STREQ(k5vm_methodFromID(frames[0].method_id)->name, "inner");
+  EXPECT_EQ(frames[0].lineno, 205);
+  play("walker return\nwalker return\nwalker return\n");
   jvmpi->GetCallTrace(&trace, 8);
   EXPECT_EQ(trace.num_frames, 1);
 
