@@ -641,6 +641,25 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
       if (t->depth) t->stack[t->depth - 1].pc = pc;
     });
   }
+  if (command == "slot" || command == "localref") {
+    // slot: an object in a local variable of the top frame; localref: a JNI local reference
+    // of the thread (it belongs to the top frame when that is a native method's).
+    K5Object* target = object(arg(1));
+    if (!target) return fail("no object " + arg(1));
+    bool slot = command == "slot";
+    return run(threadName, [=](K5VMThread* thread) {
+      K5VMThreadPrivate* t = thread->privateData;
+      if (slot) {
+        if (t->depth == 0) {
+          stepFail(thread->javaVM, "the thread has no frame");
+          return;
+        }
+        t->stack[t->depth - 1].slots.push_back(target);
+      } else {
+        k5vm_newLocalRef(thread, target);
+      }
+    });
+  }
   if (command == "return") {
     return run(threadName, [=](K5VMThread* thread) { k5sim_returnMethod(thread); });
   }

@@ -343,6 +343,64 @@ TEST(VmRecord, IdentifierPortLibraryAndGetEnv) {
   k5sim_destroyVM(vm);
 }
 
+struct WalkedFrame {
+  std::string method;
+  uintptr_t pc, jni, slots, locals;
+};
+
+uintptr_t collectFrame(K5VMThread*, K5StackWalkState* state) {
+  static_cast<std::vector<WalkedFrame>*>(state->userData1)
+      ->push_back({state->method->name, state->pc, state->isJNIFrame, state->objectSlotCount, state->localRefCount});
+  return K5_STACKWALK_KEEP_ITERATING;
+}
+
+TEST(Workload, StacksShowFramesSlotsAndLocalReferences) {
+  std::string error;
+  K5JavaVM* vm = k5sim_createVM({}, &error);
+  ASSERT_NE(vm, nullptr) << error;
+  ASSERT_EQ(k5sim_playText(vm, "class s/A\n method run ()V\n method go ()V static\n method nat ()V native\nend\n"
+                               "load s/A\nmain alloc a s/A\nmain alloc b s/A\nstart t\n"
+                               "t call s/A.run()V this=a pc=3\nt slot b\nt call s/A.go()V pc=8\nt slot a\n"
+                               "t call s/A.nat()V\nt localref a\nt localref b\n",
+                           &error),
+            0)
+      << error;
+  K5VMThread* t = k5sim_namedThread(vm, "t");
+  ASSERT_NE(t, nullptr);
+  std::vector<WalkedFrame> frames;
+  K5StackWalkState state{};
+  state.walkThread = t;
+  state.frameWalkFunction = collectFrame;
+  state.userData1 = &frames;
+  k5vm_acquireVMAccess(vm->mainThread);
+  k5vm_acquireExclusiveVMAccess(vm->mainThread);
+  EXPECT_EQ(k5vm_walkStack(vm->mainThread, &state), 3u);
+  k5vm_releaseExclusiveVMAccess(vm->mainThread);
+  k5vm_releaseVMAccess(vm->mainThread);
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0].method, "nat");
+  EXPECT_EQ(frames[0].jni, 1u);
+  EXPECT_EQ(frames[0].slots, 1u);   // the receiver
+  EXPECT_EQ(frames[0].locals, 2u);  // its two local references
+  EXPECT_EQ(frames[1].method, "go");
+  EXPECT_EQ(frames[1].pc, 8u);
+  EXPECT_EQ(frames[1].slots, 1u);   // static: no receiver, one local variable
+  EXPECT_EQ(frames[2].slots, 2u);   // receiver and a local variable
+  // Depth limits the walk; returning drops the native frame's references.
+  state.maxFrames = 2;
+  frames.clear();
+  EXPECT_EQ(k5vm_walkStack(vm->mainThread, &state), 2u);
+  ASSERT_EQ(k5sim_playText(vm, "t return\nmain slot a\n", &error), -1);
+  EXPECT_EQ(error, "line 2: the thread has no frame");
+  frames.clear();
+  state.maxFrames = 0;
+  k5vm_walkStack(vm->mainThread, &state);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].locals, 0u);
+  k5sim_shutdown(vm, 0);
+  k5sim_destroyVM(vm);
+}
+
 TEST(Workload, BadInputIsReportedWithItsLine) {
   std::string error;
   K5JavaVM* vm = k5sim_createVM({}, &error);
