@@ -26,7 +26,12 @@ const char* keepText(K5JavaVM* vm, const std::string& text) { return vmIntern(vm
 
 }  // namespace
 
-int k5sim_loadAgent(K5JavaVM* vm, const std::string& library, const std::string& options, std::string* error) {
+namespace {
+
+// Loads an agent library: an analyzer starts through K5VMDllMain (stage 2), any other agent
+// through JVM_OnLoad with its options.
+int loadLibrary(K5JavaVM* vm, const std::string& library, const std::string& options, bool analyzer,
+                std::string* error) {
   K5VMPrivate* p = priv(vm);
   std::string path = library.find('/') != std::string::npos ? library : p->libraryPath + "/lib" + library + ".so";
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
@@ -38,7 +43,6 @@ int k5sim_loadAgent(K5JavaVM* vm, const std::string& library, const std::string&
   agent.library = library;
   agent.options = options;
   agent.handle = handle;
-  bool analyzer = library == "K5PRF24" && options == "\x01analyze";
   agent.analyzer = analyzer;
   {
     std::lock_guard<std::recursive_mutex> guard(p->classLock);
@@ -64,6 +68,12 @@ int k5sim_loadAgent(K5JavaVM* vm, const std::string& library, const std::string&
   return result;
 }
 
+}  // namespace
+
+int k5sim_loadAgent(K5JavaVM* vm, const std::string& library, const std::string& options, std::string* error) {
+  return loadLibrary(vm, library, options, false, error);
+}
+
 int k5sim_loadAgents(K5JavaVM* vm, std::string* error) {
   K5VMPrivate* p = priv(vm);
   std::vector<K5SimAgent> requested;
@@ -74,7 +84,7 @@ int k5sim_loadAgents(K5JavaVM* vm, std::string* error) {
   std::stable_partition(requested.begin(), requested.end(),
                         [](const K5SimAgent& agent) { return agent.library == "K5JPI24" && !agent.analyzer; });
   for (const K5SimAgent& agent : requested) {
-    int result = k5sim_loadAgent(vm, agent.library, agent.analyzer ? "\x01analyze" : agent.options, error);
+    int result = loadLibrary(vm, agent.library, agent.options, agent.analyzer, error);
     if (result != 0) return result;
   }
   return 0;

@@ -132,6 +132,16 @@ TEST(Runner, ThreadsLeftWaitingAreInterruptedAtShutdown) {
   EXPECT_EQ(lines(log), (std::vector<std::string>{"57", "58", "34", "47"}));
 }
 
+TEST(Runner, AnalyzerStartsThroughItsStageEntry) {
+  Result result = run("-Xlibpath:" + buildDir() + "/tests/fake-analyzer -Xanalyze:st=true,tt=udp " +
+                      write("quiet.k5w", "print done\n"));
+  ASSERT_EQ(result.code, 0) << result.output;
+  EXPECT_NE(result.output.find("analyzer: stage 2\nanalyzer: options st=true,tt=udp, library k5prf24\n"
+                               "analyzer: VM initialised on a VM thread\ndone\n"),
+            std::string::npos)
+      << result.output;
+}
+
 TEST(Runner, TraceRecordsArePrintedAtTheEnd) {
   std::string log = temporary("trace.log");
   Result result = run("-Xrunk5logprof:" + log + ",47 -Xtrace:k5jvmpi " + write("empty.k5w", "# nothing\n"));
