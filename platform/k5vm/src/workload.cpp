@@ -353,6 +353,19 @@ struct Worker {
   std::string error;
 };
 
+// A thread that ends (or a VM that shuts down) lets go of the object monitors the calling
+// thread still holds, so threads blocked on them can go on and end too.
+void releaseOwnedMonitors(K5JavaVM* vm) {
+  std::vector<k5thread_monitor_t> owned;
+  {
+    std::lock_guard<std::mutex> guard(priv(vm)->monitorLock);
+    for (auto& entry : priv(vm)->objectMonitors)
+      if (k5thread_monitor_get_owner(entry.second->monitor) == k5thread_self()) owned.push_back(entry.second->monitor);
+  }
+  for (k5thread_monitor_t monitor : owned)
+    while (k5thread_monitor_get_owner(monitor) == k5thread_self()) k5thread_monitor_exit(monitor);
+}
+
 int workerMain(void* argument) {
   auto* worker = static_cast<Worker*>(argument);
   K5VMThread* thread = vmNewThread(worker->vm, worker->name, worker->group, worker->parent, worker->withObject,
@@ -387,6 +400,7 @@ int workerMain(void* argument) {
     }
     worker->cond.notify_all();
   }
+  releaseOwnedMonitors(worker->vm);
   vmEndThread(thread);
   // Notify under the lock: the player frees the worker as soon as it sees it finished.
   std::lock_guard<std::mutex> guard(worker->mutex);
@@ -1029,6 +1043,7 @@ int k5sim_playFile(K5JavaVM* vm, const std::string& path, std::string* error) {
 }
 
 void k5sim_endThreads(K5JavaVM* vm) {
+  releaseOwnedMonitors(vm);
   Player player{vm, workersOf(vm), {}, 0, false, 0};
   std::vector<std::string> names;
   for (auto& entry : player.workers) {

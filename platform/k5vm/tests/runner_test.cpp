@@ -122,6 +122,15 @@ TEST(Runner, FailuresAreReportedWithAnExitCode) {
   EXPECT_EQ(run(write("exit2.k5w", "print hello\nshutdown 3\nprint never\n")).output.find("never"), std::string::npos);
 }
 
+TEST(Runner, ThreadsLeftBlockedOnMonitorsEndAtShutdown) {
+  auto start = std::chrono::steady_clock::now();
+  Result result = run("-XrunK5JPI24 " + write("blocked.k5w", "class w/A\nend\nload w/A\nmain alloc o w/A\n"
+                                                            "main alloc p w/A\nstart a\nstart b\nstart c\n"
+                                                            "a lock o\nb lock o\nmain lock p\nc lock p\n"));
+  EXPECT_EQ(result.code, 0) << result.output;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
 TEST(Runner, ThreadsLeftWaitingAreInterruptedAtShutdown) {
   std::string log = temporary("left.log");
   auto start = std::chrono::steady_clock::now();
