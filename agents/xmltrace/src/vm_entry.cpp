@@ -121,8 +121,6 @@ PortOps portOpsOf(K5PortLibrary* portLibrary) {
   return ops;
 }
 
-}  // namespace xt
-
 // ---- Entry point ---------------------------------------------------------------------------
 
 namespace {
