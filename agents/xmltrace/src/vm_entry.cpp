@@ -44,8 +44,10 @@ static int32_t portLookupHost(void* c, const char* host, uint32_t* address) {
   std::memset(&entry, 0, sizeof(entry));
   int32_t rc = lib(c)->sock_gethostbyname(lib(c), host, &entry);
   if (rc < 0) return rc;
+  // A result without alias names is refused, and so is one without an address to use.
+  bool hasAlias = entry.aliases != nullptr && entry.aliases[0] != nullptr;
   int32_t result = 1;
-  if (entry.addresses != nullptr && entry.addressCount > 0) {
+  if (hasAlias && entry.addresses != nullptr && entry.addressCount > 0) {
     *address = entry.addresses[0];
     result = 0;
   }

@@ -27,8 +27,8 @@ struct PortOps {
   uint64_t (*hiresClock)(void* context);
   uint64_t (*hiresDelta)(void* context, uint64_t start, uint64_t end, uint64_t perSecond);
   // Sockets: 0 and a result, or the port library's (negative) error code.
-  // lookupHost: 0 and the first IPv4 address (network byte order), 1 when the result names
-  // no address, a negative error code when the lookup fails.
+  // lookupHost: 0 and the first IPv4 address (network byte order), 1 when the result has no
+  // alias names (or no address), a negative error code when the lookup fails.
   int32_t (*lookupHost)(void* context, const char* host, uint32_t* address);
   int32_t (*socketOpen)(void* context, intptr_t* socket);  // IPv4 stream socket
   // Connects to the address and port (both in network byte order).
