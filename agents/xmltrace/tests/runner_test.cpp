@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -22,11 +24,7 @@ namespace {
 using fake::Element;
 
 // Classes of the workloads: two methods each, the first a constructor.
-const char* const kClasses = R"(class java/lang/String source=String.java
-  method <init> ()V lines=0:10
-  method length ()I lines=0:20,4:21
-end
-class java/lang/StringBuilder source=StringBuilder.java
+const char* const kClasses = R"(class java/lang/StringBuilder source=StringBuilder.java
   method <init> ()V lines=0:5
   method append (Ljava/lang/String;)Ljava/lang/StringBuilder; lines=0:7
 end
@@ -35,19 +33,23 @@ class app/Main source=Main.java
   method run ()V lines=0:12
   method deep (I)V static lines=0:30
 end
-load java/lang/String
+class app/MainHelper source=MainHelper.java
+  method help ()I static lines=0:8
+end
 load java/lang/StringBuilder
 load app/Main
+load app/MainHelper
 start worker name=Worker-1 group=workers parent=main
 )";
 
-// A workload touching every kind of record.
+// A workload touching every kind of record. java/lang/String is one of the VM's boot
+// classes: it is loaded before any agent and never reported as loaded.
 const char* const kEveryRecord = R"(worker alloc m app/Main
 worker call app/Main.<init>()V this=m
 worker return
 worker call app/Main.run()V this=m
 worker alloc s java/lang/String
-worker call java/lang/String.length()I this=s
+worker call app/MainHelper.help()I
 worker return
 worker alloc b java/lang/StringBuilder
 worker call java/lang/StringBuilder.append(Ljava/lang/String;)Ljava/lang/StringBuilder; this=b
@@ -59,7 +61,7 @@ worker end
 shutdown 0
 )";
 
-struct Run {
+struct RunResult {
   int exitCode = -1;
   std::string out;
   std::string err;
@@ -90,22 +92,22 @@ class XmlTraceRunner : public ::testing::Test {
   }
 
   // Plays the workload with the agent and its options (filters default to a missing file).
-  Run run(const std::string& options, const std::string& workload) {
+  RunResult run(const std::string& options, const std::string& workload) {
     writeFile("workload.k5w", workload);
     std::string agentOptions = options;
     if (options.find("filters=") == std::string::npos) agentOptions += ",filters=" + path("no-filters.txt");
     std::string command = "cd '" + dir_ + "' && '" + runner_ + "' '-XrunK5PROFILE:" + agentOptions + "' '" +
                           path("workload.k5w") + "' > '" + path("out.txt") + "' 2> '" + path("err.txt") + "'";
     int status = std::system(command.c_str());
-    Run r;
+    RunResult r;
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.out = readFile("out.txt");
     r.err = readFile("err.txt");
     return r;
   }
   // Runs with the trace in a file and answers its records (checked to be well-formed XML).
-  std::vector<Element> trace(const std::string& options, const std::string& workload, Run* result = nullptr) {
-    Run r = run("file=" + path("trace.xml") + (options.empty() ? "" : "," + options), workload);
+  std::vector<Element> trace(const std::string& options, const std::string& workload, RunResult* result = nullptr) {
+    RunResult r = run("file=" + path("trace.xml") + (options.empty() ? "" : "," + options), workload);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     std::string text = readFile("trace.xml");
     EXPECT_EQ(xmlcheck::wellFormed(text), "") << text;
@@ -142,47 +144,65 @@ class XmlTraceRunner : public ::testing::Test {
   std::string runner_;
 };
 
+// The records of the workload's own objects: allocations with their classes' names.
+std::vector<std::string> allocatedClasses(const std::vector<Element>& all) {
+  std::map<std::string, std::string> classNames;
+  for (const Element& e : all)
+    if (e.name == "classDef") classNames[e.get("classId")] = e.get("name");
+  std::vector<std::string> out;
+  for (const Element& e : all)
+    if (e.name == "objAlloc") out.push_back(classNames.count(e.get("classIdRef")) ? classNames[e.get("classIdRef")] : "?");
+  return out;
+}
+
 TEST_F(XmlTraceRunner, TracesEveryRecordToAFile) {
   std::vector<Element> all = trace("", std::string(kClasses) + kEveryRecord);
   EXPECT_EQ(values(all, "classDef", "name"),
-            (std::vector<std::string>{"java/lang/String", "java/lang/StringBuilder", "app/Main"}));
+            (std::vector<std::string>{"java/lang/StringBuilder", "app/Main", "app/MainHelper"}));
   EXPECT_EQ(values(all, "classDef", "sourceName"),
-            (std::vector<std::string>{"String.java", "StringBuilder.java", "Main.java"}));
+            (std::vector<std::string>{"StringBuilder.java", "Main.java", "MainHelper.java"}));
   std::vector<std::string> methods = values(all, "methodDef", "name");
-  ASSERT_EQ(methods.size(), 7u);
-  EXPECT_EQ(methods[0], "&lt;init&gt;");  // escaped: the trace parses
+  EXPECT_EQ(methods, (std::vector<std::string>{"&lt;init&gt;", "append", "&lt;init&gt;", "run", "deep", "help"}));
   auto threads = named(all, "threadStart");
   ASSERT_GE(threads.size(), 1u);
   EXPECT_EQ(threads.back()->get("threadName"), "Worker-1");
   EXPECT_EQ(threads.back()->get("groupName"), "workers");
   EXPECT_EQ(threads.back()->get("parentName"), "main");
+  EXPECT_EQ(threads.back()->get("objIdRef"), "0");
   EXPECT_EQ(named(all, "methodEntry").size(), 4u);
   EXPECT_EQ(named(all, "methodExit").size(), 4u);
   EXPECT_EQ(values(all, "methodEntry", "stackDepth"), (std::vector<std::string>{"0", "0", "1", "1"}));
+  // Every record of the worker names the worker's thread object.
+  for (const Element* e : named(all, "methodEntry")) EXPECT_EQ(e->get("threadIdRef"), threads.back()->get("threadId"));
   // The array of ints has class ID 0: its allocation, move and free are not written.
-  EXPECT_EQ(named(all, "objAlloc").size(), 3u);
-  EXPECT_EQ(named(all, "objMove").size(), 1u);
-  EXPECT_EQ(named(all, "objFree").size(), 1u);
+  auto allocs = named(all, "objAlloc");
+  ASSERT_EQ(allocs.size(), 3u);
+  EXPECT_EQ(allocatedClasses(all)[0], "app/Main");
+  EXPECT_EQ(allocatedClasses(all)[2], "java/lang/StringBuilder");
+  ASSERT_EQ(named(all, "objMove").size(), 1u);
+  ASSERT_EQ(named(all, "objFree").size(), 1u);
   EXPECT_EQ(named(all, "gcStart").size(), 1u);
   EXPECT_EQ(named(all, "gcFinish").size(), 1u);
   EXPECT_GE(named(all, "threadEnd").size(), 1u);
   // The receiver of an instance method is the allocated object; its class is the method's.
   auto entries = named(all, "methodEntry");
-  auto allocs = named(all, "objAlloc");
   EXPECT_EQ(entries[0]->get("objIdRef"), allocs[0]->get("objId"));
   EXPECT_EQ(entries[0]->get("classIdRef"), allocs[0]->get("classIdRef"));
-  // The moved String keeps its identity across the move; the freed builder is written whole.
+  EXPECT_EQ(entries[2]->get("objIdRef"), "0");  // a static method
+  // The moved String is the allocated one; the freed builder is written whole.
   EXPECT_EQ(named(all, "objMove")[0]->get("objIdRef"), allocs[1]->get("objId"));
   EXPECT_EQ(named(all, "objFree")[0]->get("objIdRef"), allocs[2]->get("objId"));
   // Time texts: seconds, a point and exactly nine digits.
   std::regex timeText("[0-9]+\\.[0-9]{9}");
   for (const Element& e : all) {
-    if (e.get("time") != "<absent>") EXPECT_TRUE(std::regex_match(e.get("time"), timeText)) << e.get("time");
+    if (e.get("time") != "<absent>") {
+      EXPECT_TRUE(std::regex_match(e.get("time"), timeText)) << e.get("time");
+    }
   }
 }
 
 TEST_F(XmlTraceRunner, StderrMemoryModeHasNoMethodRecords) {
-  Run r = run("stderr,mode=memory", std::string(kClasses) + kEveryRecord);
+  RunResult r = run("stderr,mode=memory", std::string(kClasses) + kEveryRecord);
   EXPECT_EQ(r.exitCode, 0) << r.err;
   std::string records = recordLines(r.err);
   EXPECT_EQ(xmlcheck::wellFormed(records), "") << records;
@@ -215,7 +235,7 @@ TEST_F(XmlTraceRunner, HelpAndOptionsWithoutOutputEndTheProcess) {
 }
 
 TEST_F(XmlTraceRunner, QuietWinsOverStderr) {
-  Run r = run("quiet,stderr", std::string(kClasses) + kEveryRecord);
+  RunResult r = run("quiet,stderr", std::string(kClasses) + kEveryRecord);
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(recordLines(r.err), "");
   EXPECT_EQ(r.err.find("k5profile"), std::string::npos) << r.err;
@@ -224,39 +244,40 @@ TEST_F(XmlTraceRunner, QuietWinsOverStderr) {
 TEST_F(XmlTraceRunner, FiltersFiles) {
   struct Case {
     const char* filters;
-    std::vector<std::string> classes;
+    std::vector<std::string> classes;  // classDef records
+    std::vector<std::string> allocs;   // classes of the objAlloc records
+    size_t entries;                    // methodEntry records
   };
   Case cases[] = {
-      {"- *\n", {}},
-      {"+ java/lang/String\n- *\n", {"java/lang/String"}},
+      {"- *\n", {}, {"?"}, 0},  // the String belongs to a boot class, loaded before any filter
+      // java/lang/String is traced; java/lang/StringBuilder is no exact match and goes.
+      {"+ java/lang/String\n- *\n", {}, {"?"}, 0},
+      {"+ app/Main\n- *\n", {"app/Main"}, {"app/Main", "?"}, 2},
       // No blank after the sign: the list ends there, so nothing is excluded.
-      {"+java/lang/String\n- *\n", {"java/lang/String", "java/lang/StringBuilder", "app/Main"}},
-      {"- java/lang/*\n", {"app/Main"}},
-      {"- *Builder\n+ *lang*\n- *\n", {"java/lang/String"}},
+      {"+java/lang/String\n- *\n",
+       {"java/lang/StringBuilder", "app/Main", "app/MainHelper"},
+       {"app/Main", "?", "java/lang/StringBuilder"},
+       4},
+      {"- java/lang/*\n", {"app/Main", "app/MainHelper"}, {"app/Main", "?"}, 3},
+      {"- *Helper\n+ app*\n- *\n", {"app/Main"}, {"app/Main", "?"}, 2},
+      {"+ *Str*\n- *\n", {"java/lang/StringBuilder"}, {"?", "java/lang/StringBuilder"}, 1},
   };
   for (const Case& c : cases) {
     std::vector<Element> all = trace(filters(c.filters), std::string(kClasses) + kEveryRecord);
     EXPECT_EQ(values(all, "classDef", "name"), c.classes) << c.filters;
+    EXPECT_EQ(allocatedClasses(all), c.allocs) << c.filters;
+    EXPECT_EQ(named(all, "methodEntry").size(), c.entries) << c.filters;
+    EXPECT_EQ(named(all, "methodExit").size(), c.entries) << c.filters;
+    // Thread and collection records are always written.
     EXPECT_GE(named(all, "threadStart").size(), 1u) << c.filters;
     EXPECT_GE(named(all, "threadEnd").size(), 1u) << c.filters;
     EXPECT_EQ(named(all, "gcStart").size(), 1u) << c.filters;
     EXPECT_EQ(named(all, "gcFinish").size(), 1u) << c.filters;
-    if (c.classes.empty()) {
-      EXPECT_EQ(named(all, "methodDef").size(), 0u);
-      EXPECT_EQ(named(all, "methodEntry").size(), 0u);
-      EXPECT_EQ(named(all, "methodExit").size(), 0u);
-      EXPECT_EQ(named(all, "objAlloc").size(), 0u);
-      EXPECT_EQ(named(all, "objMove").size(), 0u);
-      EXPECT_EQ(named(all, "objFree").size(), 0u);
-    }
+    // The String (boot class, never excluded) moves; the builder's free goes with its class.
+    EXPECT_EQ(named(all, "objMove").size(), 1u) << c.filters;
+    bool builderTraced = std::find(c.allocs.begin(), c.allocs.end(), "java/lang/StringBuilder") != c.allocs.end();
+    EXPECT_EQ(named(all, "objFree").size(), builderTraced ? 1u : 0u) << c.filters;
   }
-  // String traced, StringBuilder excluded: the builder's allocation, method and free go.
-  std::vector<Element> all = trace(filters("+ java/lang/String\n- java/lang/StringBuilder\n"),
-                                   std::string(kClasses) + kEveryRecord);
-  EXPECT_EQ(named(all, "objAlloc").size(), 2u);
-  EXPECT_EQ(named(all, "objFree").size(), 0u);
-  EXPECT_EQ(named(all, "objMove").size(), 1u);
-  EXPECT_EQ(named(all, "methodEntry").size(), 3u);
 }
 
 TEST_F(XmlTraceRunner, ExitWithoutEntryAndDepthBeyond1024) {
@@ -270,7 +291,7 @@ TEST_F(XmlTraceRunner, ExitWithoutEntryAndDepthBeyond1024) {
   for (int i = 0; i < deep; ++i) workload += "worker call app/Main.deep(I)V\n";
   for (int i = 0; i < deep; ++i) workload += "worker return\n";
   workload += "worker end\nshutdown 0\n";
-  Run r;
+  RunResult r;
   std::vector<Element> all = trace("mode=execution", workload, &r);
   EXPECT_NE(r.err.find("k5profile: Error: apparent stack underflow in JVMPI_EVENT_METHOD_EXIT\n"), std::string::npos)
       << r.err;
@@ -300,7 +321,7 @@ TEST_F(XmlTraceRunner, SocketPrinterToALocalServer) {
     while (client >= 0 && (n = ::read(client, buffer, sizeof(buffer))) > 0) received.append(buffer, static_cast<size_t>(n));
     if (client >= 0) ::close(client);
   });
-  Run r = run("server=127.0.0.1:" + std::to_string(ntohs(a.sin_port)), std::string(kClasses) + kEveryRecord);
+  RunResult r = run("server=127.0.0.1:" + std::to_string(ntohs(a.sin_port)), std::string(kClasses) + kEveryRecord);
   server.join();
   ::close(listener);
   EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -337,6 +358,31 @@ shutdown 0
   EXPECT_EQ(threads.back()->get("threadName"), "&lt;w&gt;&amp;&quot;1&quot;");
   EXPECT_EQ(threads.back()->get("groupName"), "");  // no group: an empty value
   EXPECT_EQ(threads.back()->get("parentName"), "");
+}
+
+}  // namespace
+
+namespace {
+
+// The examples the notes point to produce well-formed trace files.
+TEST_F(XmlTraceRunner, DocumentedExamplesProduceTraceFiles) {
+  const char* source = std::getenv("VORK_SOURCE_DIR");
+  std::string top = source != nullptr ? source : ".";
+  std::string example = top + "/agents/xmltrace/examples/";
+  std::ifstream workload(example + "trace.k5w");
+  std::stringstream text;
+  text << workload.rdbuf();
+  std::vector<Element> all = trace("filters=" + example + "filters.txt", text.str());
+  EXPECT_EQ(values(all, "classDef", "name"), std::vector<std::string>{"com/zel/k5/k5profiled/test/Meter"});
+  EXPECT_EQ(named(all, "methodEntry").size(), 3u);  // the builder's methods are left out
+  EXPECT_EQ(named(all, "gcFinish").size(), 1u);
+
+  std::ifstream tour(top + "/platform/k5vm/examples/tour.k5w");
+  std::stringstream tourText;
+  tourText << tour.rdbuf();
+  all = trace("", tourText.str());
+  EXPECT_FALSE(named(all, "classDef").empty());
+  EXPECT_FALSE(named(all, "methodEntry").empty());
 }
 
 }  // namespace
