@@ -38,9 +38,12 @@ int k5sim_loadAgent(K5JavaVM* vm, const std::string& library, const std::string&
 // Fires VM initialised (VM 2) and heap ready (VM 21).
 void k5sim_initialized(K5JavaVM* vm);
 // Plays a workload text (format in docs/k5vm.md). Answers 0, or -1 with a message (and the
-// line number) in *error. Threads the workload started and did not end are ended.
+// line number) in *error. Threads a workload started live on into the next workload played on
+// the same VM, until their "end" step or k5sim_endThreads.
 int k5sim_playText(K5JavaVM* vm, const std::string& text, std::string* error);
 int k5sim_playFile(K5JavaVM* vm, const std::string& path, std::string* error);
+// Ends every thread the workloads started (k5sim_shutdown does this first).
+void k5sim_endThreads(K5JavaVM* vm);
 // The built-in workload: drives every event the provider maps.
 const char* k5sim_builtinWorkload();
 // Shuts down: VM 3 with the exit code, then JVM_OnUnload of every agent that has one.
@@ -49,7 +52,6 @@ void k5sim_shutdown(K5JavaVM* vm, int exitCode);
 void k5sim_destroyVM(K5JavaVM* vm);
 
 // ---- Direct operations (tests and the benchmark) ----
-K5Class* k5sim_defineClass(K5JavaVM* vm, const std::string& declaration, std::string* error);
 // Loads a declared class on the thread (class-load hook, then class load).
 K5Class* k5sim_loadClass(K5VMThread* thread, const std::string& name, std::string* error);
 K5Method* k5sim_findMethod(K5Class* clazz, const std::string& name, const std::string& signature);

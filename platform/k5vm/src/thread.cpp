@@ -399,12 +399,12 @@ int k5thread_monitor_wait_timed(k5thread_monitor_t monitor, int64_t millis, intp
   std::unique_lock<std::mutex> lock(monitor->mutex);
   if (monitor->owner != self) return K5THREAD_ILLEGAL_MONITOR_STATE;
   bool timed = millis > 0 || nanos > 0;
+  monitor->lastWaitMillis = millis;
+  monitor->lastWaitNanos = nanos;
   if (millis < 0 || nanos < 0) {
     // A negative limit is no wait at all.
     return K5THREAD_TIMED_OUT;
   }
-  monitor->lastWaitMillis = millis;
-  monitor->lastWaitNanos = nanos;
   uintptr_t savedCount = monitor->count;
   monitor->owner = nullptr;
   monitor->count = 0;

@@ -90,7 +90,9 @@ void k5sim_initialized(K5JavaVM* vm) {
   k5vm_releaseVMAccess(thread);
 }
 
+
 void k5sim_shutdown(K5JavaVM* vm, int exitCode) {
+  k5sim_endThreads(vm);
   K5VMThread* thread = k5vm_currentThread(vm);
   if (thread) {
     k5vm_acquireVMAccess(thread);
@@ -275,13 +277,6 @@ void freeClassBytes(void*, void* data) { free(data); }
 
 }  // namespace
 
-K5Class* k5sim_defineClass(K5JavaVM* vm, const std::string& declaration, std::string* error) {
-  (void)vm;
-  (void)declaration;
-  if (error) *error = "use a class block of a workload";
-  return nullptr;
-}
-
 K5Class* k5sim_loadClass(K5VMThread* thread, const std::string& name, std::string* error) {
   K5JavaVM* vm = thread->javaVM;
   ClassDeclaration declaration;
@@ -389,9 +384,21 @@ int workerMain(void* argument) {
   return 0;
 }
 
+using Workers = std::map<std::string, std::unique_ptr<Worker>>;
+// The threads a workload started live on across workloads played on the same VM.
+std::mutex workersLock;
+std::map<K5JavaVM*, Workers>& allWorkers() {
+  static auto* all = new std::map<K5JavaVM*, Workers>;
+  return *all;
+}
+Workers& workersOf(K5JavaVM* vm) {
+  std::lock_guard<std::mutex> guard(workersLock);
+  return allWorkers()[vm];
+}
+
 struct Player {
   K5JavaVM* vm;
-  std::map<std::string, std::unique_ptr<Worker>> workers;
+  Workers& workers;
   std::string error;
   int line = 0;
   bool stop = false;
@@ -920,12 +927,8 @@ bool Player::play(const std::string& text) {
 }  // namespace
 
 int k5sim_playText(K5JavaVM* vm, const std::string& text, std::string* error) {
-  Player player{vm, {}, {}, 0, false, 0};
+  Player player{vm, workersOf(vm), {}, 0, false, 0};
   bool ok = player.play(text);
-  // Threads still running end now, in the order they were started.
-  std::vector<std::string> names;
-  for (auto& entry : player.workers) names.push_back(entry.first);
-  for (const std::string& name : names) player.endWorker(name);
   if (!ok) {
     if (error) *error = player.error;
     return -1;
@@ -942,4 +945,13 @@ int k5sim_playFile(K5JavaVM* vm, const std::string& path, std::string* error) {
   std::stringstream text;
   text << file.rdbuf();
   return k5sim_playText(vm, text.str(), error);
+}
+
+void k5sim_endThreads(K5JavaVM* vm) {
+  Player player{vm, workersOf(vm), {}, 0, false, 0};
+  std::vector<std::string> names;
+  for (auto& entry : player.workers) names.push_back(entry.first);
+  for (const std::string& name : names) player.endWorker(name);
+  std::lock_guard<std::mutex> guard(workersLock);
+  allWorkers().erase(vm);
 }
