@@ -304,6 +304,11 @@ TEST(XmlTraceRecord, EscapesAttributeValues) {
     all += got;
   }
   EXPECT_EQ(xmlcheck::wellFormed(all), "") << all;
+  // The same names written unescaped, or in modified UTF-8, are rejected by the parser.
+  for (const char* raw : {"<methodDef name=\"<init>\" />\n", "<methodDef name=\"a&b\" />\n",
+                          "<methodDef name=\"nul\xC0\x80\" />\n", "<methodDef name=\"\xED\xA0\xBD\xED\xB8\x80\" />\n"}) {
+    EXPECT_NE(xmlcheck::wellFormed(raw), "") << raw;
+  }
 }
 
 TEST(XmlTraceRecord, LongRecordsMoveToTheHeap) {

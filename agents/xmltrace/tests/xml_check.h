@@ -1,43 +1,38 @@
-// Test helper: checks a trace with a real XML parser (python3's xml.etree) after wrapping
-// its lines in a root element.
+// Test helper: checks a trace with a real XML parser (libxml2) after wrapping its lines in a
+// root element, as a reader of the trace has to.
 #pragma once
 
-#include <unistd.h>
+#include <libxml/parser.h>
+#include <libxml/xmlerror.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace xmlcheck {
 
-inline std::string scriptPath() {
-  const char* source = std::getenv("VORK_SOURCE_DIR");
-  return std::string(source != nullptr ? source : ".") + "/agents/xmltrace/tests/xmlcheck.py";
-}
-
-// "" when the file is well-formed, else the parser's complaint.
-inline std::string fileWellFormed(const std::string& path) {
-  std::string command = "python3 '" + scriptPath() + "' '" + path + "' 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return "cannot run python3";
-  std::string output;
-  char buffer[256];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) output.append(buffer, n);
-  int status = pclose(pipe);
-  return status == 0 ? "" : (output.empty() ? "xmlcheck failed" : output);
-}
-
+// "" when the text is well-formed XML (in UTF-8), else the parser's complaint.
 inline std::string wellFormed(const std::string& text) {
-  char path[] = "/tmp/xmltrace-check-XXXXXX";
-  int fd = mkstemp(path);
-  if (fd < 0) return "cannot create a temporary file";
-  close(fd);
-  { std::ofstream(path, std::ios::binary) << text; }
-  std::string result = fileWellFormed(path);
-  unlink(path);
-  return result;
+  std::string document = "<trace>\n" + text + "</trace>\n";
+  xmlResetLastError();
+  xmlDocPtr doc = xmlReadMemory(document.data(), static_cast<int>(document.size()), "trace.xml", "UTF-8",
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  if (doc == nullptr) {
+    const xmlError* error = xmlGetLastError();
+    std::string message = error != nullptr && error->message != nullptr ? error->message : "not well-formed";
+    if (error != nullptr) message += " (line " + std::to_string(error->line - 1) + ")";
+    return message;
+  }
+  xmlFreeDoc(doc);
+  return "";
+}
+
+inline std::string fileWellFormed(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "cannot read " + path;
+  std::stringstream s;
+  s << in.rdbuf();
+  return wellFormed(s.str());
 }
 
 }  // namespace xmlcheck
