@@ -420,6 +420,9 @@ void agentNotifyEvent(JVMPI_Event* event) {
       break;
     case JVMPI_EVENT_JVM_SHUT_DOWN:
       closePrinter();
+      // The thread that shuts the VM down gets no end event of its own: its stack goes now.
+      agent.port.memFree(agent.port.context, stack);
+      agent.jvmpi->SetThreadLocalStorage(event->env_id, nullptr);
       break;
     case JVMPI_EVENT_GC_START:
       enterMonitor();
