@@ -98,14 +98,14 @@ void dispatch(JVMPI_Event* event, Context context) {
     deliver = true;
   } else {
     deliver = enabled(type);
-    if (deliver && thread && (thread->privateFlags & K5_PRIVATE_FLAGS_EVENT_SUPPRESSED))
+    if (deliver && thread && (__atomic_load_n(&thread->privateFlags, __ATOMIC_SEQ_CST) & K5_PRIVATE_FLAGS_EVENT_SUPPRESSED))
       deliver = type == JVMPI_EVENT_THREAD_END || type == JVMPI_EVENT_JVM_SHUT_DOWN;
   }
   if (!deliver) return;
   event->env_id = reinterpret_cast<JNIEnv*>(thread);
   if (provider.trace && provider.active[kTraceDispatchBefore])
     provider.trace->Trace(thread, &provider.module, kTraceDispatchBefore, "dispatch %d", static_cast<int>(type));
-  bool hadAccess = thread && (thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS);
+  bool hadAccess = thread && (__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS);
   bool framed = context != asIs && thread;
   if (framed) {
     if (!hadAccess) k5vm_acquireVMAccess(thread);
@@ -116,7 +116,7 @@ void dispatch(JVMPI_Event* event, Context context) {
   void (*notify)(JVMPI_Event*) = table ? __atomic_load_n(&table->NotifyEvent, __ATOMIC_ACQUIRE) : nullptr;
   if (notify) notify(event);
   if (framed) {
-    if (!(thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS)) k5vm_acquireVMAccess(thread);
+    if (!(__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS)) k5vm_acquireVMAccess(thread);
     k5vm_popLocalFrame(thread);
     if (!hadAccess) k5vm_releaseVMAccess(thread);
   }
@@ -565,9 +565,9 @@ void onCompiledCode(K5HookInterface*, uintptr_t eventNum, void* data, void*) {
     words[7] = load ? static_cast<jint>(e->length) : 0;
   }
   K5VMThread* thread = e->currentThread;
-  if (thread) thread->privateFlags |= K5_PRIVATE_FLAGS_IN_JIT_EVENT;
+  if (thread) __atomic_fetch_or(&thread->privateFlags, K5_PRIVATE_FLAGS_IN_JIT_EVENT, __ATOMIC_SEQ_CST);
   dispatch(&event, withVmAccess);
-  if (thread) thread->privateFlags &= ~static_cast<uint32_t>(K5_PRIVATE_FLAGS_IN_JIT_EVENT);
+  if (thread) __atomic_fetch_and(&thread->privateFlags, ~static_cast<uint32_t>(K5_PRIVATE_FLAGS_IN_JIT_EVENT), __ATOMIC_SEQ_CST);
 }
 
 void onClassUnload(K5HookInterface*, uintptr_t, void* data, void*) {
@@ -763,7 +763,7 @@ jint JNICALL enableEvent(jint type, void*) {
   if (!acceptedType(type)) return JVMPI_NOT_AVAILABLE;
   K5VMThread* thread = k5vm_currentThread(vm);
   JVMPI_ASSERT(thread != nullptr, "((currThread) != NULL)");
-  bool acquired = thread && !(thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS);
+  bool acquired = thread && !(__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS);
   if (acquired) k5vm_acquireVMAccess(thread);
   if (thread) k5vm_acquireExclusiveVMAccess(thread);
   setBit(type, true);
@@ -783,7 +783,7 @@ jint JNICALL disableEvent(jint type, void*) {
   if (!acceptedType(type)) return JVMPI_NOT_AVAILABLE;
   if (type >= 2000) {
     K5VMThread* thread = k5vm_currentThread(vm);
-    bool acquired = thread && !(thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS);
+    bool acquired = thread && !(__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS);
     if (acquired) k5vm_acquireVMAccess(thread);
     if (thread) k5vm_acquireExclusiveVMAccess(thread);
     applyJitFlags(type, false);
@@ -867,7 +867,7 @@ void JNICALL getCallTrace(JVMPI_CallTrace* trace, jint depth) {
   K5VMThread* thread = k5vm_currentThread(vm);
   JVMPI_ASSERT(thread != nullptr, "((currThread) != NULL)");
   if (!target || !thread || depth <= 0 || !trace->frames) return;
-  bool acquired = !(thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS);
+  bool acquired = !(__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS);
   if (acquired) k5vm_acquireVMAccess(thread);
   TraceWalk walk{trace, false};
   K5StackWalkState state{};
@@ -876,7 +876,7 @@ void JNICALL getCallTrace(JVMPI_CallTrace* trace, jint depth) {
   state.frameWalkFunction = fillFrame;
   state.userData1 = &walk;
   if (target == thread) {
-    if (!(thread->privateFlags & K5_PRIVATE_FLAGS_IN_JIT_EVENT)) k5vm_walkStack(thread, &state);
+    if (!(__atomic_load_n(&thread->privateFlags, __ATOMIC_SEQ_CST) & K5_PRIVATE_FLAGS_IN_JIT_EVENT)) k5vm_walkStack(thread, &state);
   } else {
     k5vm_acquireExclusiveVMAccess(thread);
     k5vm_walkStack(thread, &state);
@@ -959,7 +959,7 @@ void JNICALL suspendThreadList(jint count, JNIEnv** list, jint* results) {
   JVMPI_ASSERT(results != nullptr, "((results) != NULL)");
   if (!list || !results) return;
   K5VMThread* thread = currentThread();
-  JVMPI_ASSERT(thread && (thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS),
+  JVMPI_ASSERT(thread && (__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS),
                "((currentThread)->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS)");
   if (thread) k5vm_acquireExclusiveVMAccess(thread);
   for (jint i = 0; i < count; i++) {
@@ -1011,7 +1011,7 @@ jint JNICALL getThreadStatus(JNIEnv* env) {
 jboolean JNICALL threadHasRun(JNIEnv* env) {
   JVMPI_ASSERT(env != nullptr, "((env) != NULL)");
   if (!env) return JNI_FALSE;
-  return (threadOf(env)->privateFlags & K5_PRIVATE_FLAGS_NOT_RUN_SINCE_RESUMED) ? JNI_FALSE : JNI_TRUE;
+  return (__atomic_load_n(&threadOf(env)->privateFlags, __ATOMIC_SEQ_CST) & K5_PRIVATE_FLAGS_NOT_RUN_SINCE_RESUMED) ? JNI_FALSE : JNI_TRUE;
 }
 
 struct SystemThreadStart {
@@ -1076,7 +1076,7 @@ void JNICALL disableGC() {
   K5VMThread* thread = currentThread();
   JVMPI_ASSERT(thread != nullptr, "((vmThread) != NULL)");
   if (!thread) return;
-  if (thread->gcDisableCount == 0 && (thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS)) return;
+  if (thread->gcDisableCount == 0 && (__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS)) return;
   if (thread->gcDisableCount == 0) k5vm_acquireVMAccess(thread);
   thread->gcDisableCount++;
 }
@@ -1091,7 +1091,7 @@ void JNICALL enableGC() {
 void JNICALL runGC() {
   K5JavaVM* vm = vmOf();
   K5VMThread* thread = currentThread();
-  if (!vm || !thread || (thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS) || vm->suppressExplicitGC) return;
+  if (!vm || !thread || (__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS) || vm->suppressExplicitGC) return;
   k5vm_acquireVMAccess(thread);
   k5gc_fullCollect(thread);
   k5vm_releaseVMAccess(thread);

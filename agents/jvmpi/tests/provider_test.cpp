@@ -96,7 +96,19 @@ class VmEnvironment : public ::testing::Environment {
     k5sim_initialized(vm);
   }
   void TearDown() override {
+    jvmpi->EnableEvent(JVMPI_EVENT_JVM_SHUT_DOWN, nullptr);
+    {
+      std::lock_guard<std::mutex> guard(seenLock);
+      seen.clear();
+    }
     k5sim_shutdown(vm, 0);
+    // Shutdown: the event, then every hook of the provider is gone; unloading cleared the slots.
+    EXPECT_EQ(events(JVMPI_EVENT_JVM_SHUT_DOWN).size(), 1u);
+    for (uintptr_t event : {K5HOOK_VM_THREAD_STARTED, K5HOOK_VM_CLASS_LOAD, K5HOOK_VM_SHUTTING_DOWN})
+      EXPECT_FALSE(k5hook_isHooked(vm->vmHooks, event)) << event;
+    EXPECT_FALSE(k5hook_isHooked(vm->gcHooks, K5HOOK_GC_GLOBAL_START));
+    EXPECT_EQ(vm->jvmpiInterface, nullptr);
+    EXPECT_EQ(vm->jvmpiMonitor, nullptr);
     k5sim_destroyVM(vm);
   }
 };

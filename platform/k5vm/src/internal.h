@@ -95,7 +95,7 @@ struct K5VMPrivate {
   std::mutex globalRefLock;
   std::deque<GlobalRef> globalRefs;
   std::mutex monitorLock;
-  std::unordered_map<K5Object*, ObjectMonitor> objectMonitors;
+  std::unordered_map<K5Object*, ObjectMonitor*> objectMonitors;  // entries stay put when rekeyed
 
   // Classes.
   std::map<std::string, ClassDeclaration> declarations;

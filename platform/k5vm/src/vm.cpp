@@ -235,57 +235,65 @@ void forEachReference(K5JavaVM* vm, const std::function<void(K5Object*&)>& fn) {
 
 ObjectMonitor* vmObjectMonitor(K5JavaVM* vm, K5Object* object) {
   std::lock_guard<std::mutex> guard(priv(vm)->monitorLock);
-  ObjectMonitor& entry = priv(vm)->objectMonitors[object];
-  if (!entry.monitor) {
-    k5thread_monitor_init_with_name(&entry.monitor, K5THREAD_MONITOR_OBJECT, nullptr);
-    k5thread_monitor_set_user_data(entry.monitor, object);
+  ObjectMonitor*& entry = priv(vm)->objectMonitors[object];
+  if (!entry) {
+    entry = new ObjectMonitor;
+    k5thread_monitor_init_with_name(&entry->monitor, K5THREAD_MONITOR_OBJECT, nullptr);
+    k5thread_monitor_set_user_data(entry->monitor, object);
   }
-  return &entry;
+  return entry;
 }
 
 // ---- Moves and frees ----------------------------------------------------------------------
 
 void vmMoveObject(K5VMThread* thread, K5Object* object) {
   K5JavaVM* vm = thread->javaVM;
-  std::lock_guard<std::recursive_mutex> guard(priv(vm)->heapLock);
-  K5MemorySegment* from = k5gc_segmentOfObject(vm, object);
-  uintptr_t target = (from && (from->type & K5_MEMORY_TYPE_NEW)) ? K5_MEMORY_TYPE_OLD : K5_MEMORY_TYPE_NEW;
-  K5MemorySegment* to = nullptr;
-  K5Object* moved = rawAllocate(vm, object->clazz, object->size, object->flags, &to, target);
-  if (!moved) return;
-  memcpy(moved, object, object->size);
-  // The old place becomes a hole.
-  uint32_t size = object->size;
-  memset(object, 0, size);
-  object->size = size;
-  object->flags = K5_OBJECT_HOLE;
-  forEachReference(vm, [&](K5Object*& slot) {
-    if (slot == object) slot = moved;
-  });
+  K5GCObjectMovedEvent event{thread, object, nullptr, nullptr, nullptr};
   {
-    std::lock_guard<std::mutex> monitors(priv(vm)->monitorLock);
-    auto found = priv(vm)->objectMonitors.find(object);
-    if (found != priv(vm)->objectMonitors.end()) {
-      ObjectMonitor entry = found->second;
-      priv(vm)->objectMonitors.erase(found);
-      k5thread_monitor_set_user_data(entry.monitor, moved);
-      priv(vm)->objectMonitors[moved] = entry;
+    // Lock order: classes, then the heap (as class definition does).
+    std::lock_guard<std::recursive_mutex> classes(priv(vm)->classLock);
+    std::lock_guard<std::recursive_mutex> guard(priv(vm)->heapLock);
+    K5MemorySegment* from = k5gc_segmentOfObject(vm, object);
+    uintptr_t target = (from && (from->type & K5_MEMORY_TYPE_NEW)) ? K5_MEMORY_TYPE_OLD : K5_MEMORY_TYPE_NEW;
+    K5MemorySegment* to = nullptr;
+    K5Object* moved = rawAllocate(vm, object->clazz, object->size, object->flags, &to, target);
+    if (!moved) return;  // no room anywhere: the object stays
+    memcpy(moved, object, object->size);
+    // The old place becomes a hole.
+    uint32_t size = object->size;
+    memset(object, 0, size);
+    object->size = size;
+    object->flags = K5_OBJECT_HOLE;
+    forEachReference(vm, [&](K5Object*& slot) {
+      if (slot == object) slot = moved;
+    });
+    {
+      std::lock_guard<std::mutex> monitors(priv(vm)->monitorLock);
+      auto found = priv(vm)->objectMonitors.find(object);
+      if (found != priv(vm)->objectMonitors.end()) {
+        ObjectMonitor* entry = found->second;
+        priv(vm)->objectMonitors.erase(found);
+        k5thread_monitor_set_user_data(entry->monitor, moved);
+        priv(vm)->objectMonitors[moved] = entry;
+      }
     }
+    if (moved->clazz == priv(vm)->classClass) {
+      K5Class* clazz = classSlotOfClassObject(moved);
+      if (clazz) clazz->classObject = moved;
+    }
+    event = K5GCObjectMovedEvent{thread, object, from, moved, to};
   }
-  if (moved->clazz == priv(vm)->classClass) {
-    K5Class* clazz = classSlotOfClassObject(moved);
-    if (clazz) clazz->classObject = moved;
-  }
-  K5GCObjectMovedEvent event{thread, object, from, moved, to};
+  // Hooks run without the VM's locks.
   k5hook_dispatch(vm->gcHooks, K5HOOK_GC_OBJECT_MOVED, &event);
 }
 
 void vmFreeObject(K5VMThread* thread, K5Object* object) {
   K5JavaVM* vm = thread->javaVM;
-  std::lock_guard<std::recursive_mutex> guard(priv(vm)->heapLock);
-  K5MemorySegment* segment = k5gc_segmentOfObject(vm, object);
-  K5GCObjectEvent event{thread, object, segment};
+  // Hooks see the object before it becomes a hole, and run without the VM's locks.
+  K5GCObjectEvent event{thread, object, k5gc_segmentOfObject(vm, object)};
   k5hook_dispatch(vm->gcHooks, K5HOOK_GC_OBJECT_FREED, &event);
+  std::lock_guard<std::recursive_mutex> classes(priv(vm)->classLock);
+  std::lock_guard<std::recursive_mutex> guard(priv(vm)->heapLock);
   forEachReference(vm, [&](K5Object*& slot) {
     if (slot == object) slot = nullptr;
   });
@@ -374,7 +382,7 @@ K5VMThread* vmNewThread(K5JavaVM* vm, const std::string& name, const std::string
   thread->osThread = k5thread_self();
   thread->privateData = new K5VMThreadPrivate;
   thread->privateData->name = name;
-  if (daemon) thread->privateFlags |= K5_PRIVATE_FLAGS_DAEMON;
+  if (daemon) __atomic_fetch_or(&thread->privateFlags, K5_PRIVATE_FLAGS_DAEMON, __ATOMIC_SEQ_CST);
   tlsCurrent = thread;
   {
     std::lock_guard<std::recursive_mutex> guard(priv(vm)->threadListLock);
@@ -407,7 +415,7 @@ K5VMThread* vmNewThread(K5JavaVM* vm, const std::string& name, const std::string
 }
 
 void vmStartedThread(K5VMThread* thread) {
-  bool had = thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS;
+  bool had = __atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS;
   if (!had) k5vm_acquireVMAccess(thread);
   K5VMThreadEvent event{thread};
   k5hook_dispatch(thread->javaVM->vmHooks, K5HOOK_VM_THREAD_STARTED, &event);
@@ -416,7 +424,7 @@ void vmStartedThread(K5VMThread* thread) {
 
 void vmEndThread(K5VMThread* thread) {
   K5JavaVM* vm = thread->javaVM;
-  if (!(thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS)) k5vm_acquireVMAccess(thread);
+  if (!(__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS)) k5vm_acquireVMAccess(thread);
   K5VMThreadEvent event{thread};
   k5hook_dispatch(vm->vmHooks, K5HOOK_VM_THREAD_END, &event);
   k5vm_releaseVMAccess(thread);
@@ -810,7 +818,10 @@ void k5sim_destroyVM(K5JavaVM* vm) {
     delete thread->privateData;
     free(thread);
   }
-  for (auto& entry : p->objectMonitors) k5thread_monitor_destroy(entry.second.monitor);
+  for (auto& entry : p->objectMonitors) {
+    k5thread_monitor_destroy(entry.second->monitor);
+    delete entry.second;
+  }
   for (K5Class* clazz = vm->classes; clazz;) {
     K5Class* next = clazz->nextClass;
     for (uint32_t i = 0; i < clazz->methodCount; i++) free(clazz->methods[i].lineNumbers);
@@ -853,23 +864,23 @@ void k5vm_acquireVMAccess(K5VMThread* thread) {
   if (!thread) return;
   K5VMPrivate* p = thread->javaVM->privateData;
   std::unique_lock<std::mutex> lock(p->accessMutex);
-  if (thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS) return;
+  if (__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS) return;
   bool stopped = false;
   while ((p->exclusiveOwner && p->exclusiveOwner != thread) ||
-         (thread->publicFlags & K5_PUBLIC_FLAGS_HALT_THREAD_SUSPEND)) {
-    if ((thread->publicFlags & K5_PUBLIC_FLAGS_HALT_THREAD_SUSPEND) && !stopped) {
+         (__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_HALT_THREAD_SUSPEND)) {
+    if ((__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_HALT_THREAD_SUSPEND) && !stopped) {
       stopped = true;
-      thread->publicFlags |= K5_PUBLIC_FLAGS_STOPPED;
+      __atomic_fetch_or(&thread->publicFlags, K5_PUBLIC_FLAGS_STOPPED, __ATOMIC_SEQ_CST);
       k5thread_set_suspended(thread->osThread, 1);
     }
     p->accessCond.wait(lock);
   }
   if (stopped) {
-    thread->publicFlags &= ~static_cast<uint32_t>(K5_PUBLIC_FLAGS_STOPPED);
+    __atomic_fetch_and(&thread->publicFlags, ~static_cast<uint32_t>(K5_PUBLIC_FLAGS_STOPPED), __ATOMIC_SEQ_CST);
     k5thread_set_suspended(thread->osThread, 0);
   }
-  thread->privateFlags &= ~static_cast<uint32_t>(K5_PRIVATE_FLAGS_NOT_RUN_SINCE_RESUMED);
-  thread->publicFlags |= K5_PUBLIC_FLAGS_VM_ACCESS;
+  __atomic_fetch_and(&thread->privateFlags, ~static_cast<uint32_t>(K5_PRIVATE_FLAGS_NOT_RUN_SINCE_RESUMED), __ATOMIC_SEQ_CST);
+  __atomic_fetch_or(&thread->publicFlags, K5_PUBLIC_FLAGS_VM_ACCESS, __ATOMIC_SEQ_CST);
   p->accessCount++;
 }
 
@@ -877,8 +888,8 @@ void k5vm_releaseVMAccess(K5VMThread* thread) {
   if (!thread) return;
   K5VMPrivate* p = thread->javaVM->privateData;
   std::lock_guard<std::mutex> lock(p->accessMutex);
-  if (!(thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS)) return;
-  thread->publicFlags &= ~static_cast<uint32_t>(K5_PUBLIC_FLAGS_VM_ACCESS);
+  if (!(__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS)) return;
+  __atomic_fetch_and(&thread->publicFlags, ~static_cast<uint32_t>(K5_PUBLIC_FLAGS_VM_ACCESS), __ATOMIC_SEQ_CST);
   p->accessCount--;
   p->accessCond.notify_all();
 }
@@ -891,24 +902,24 @@ void k5vm_acquireExclusiveVMAccess(K5VMThread* thread) {
     p->exclusiveDepth++;
     return;
   }
-  bool hadAccess = thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS;
+  bool hadAccess = __atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS;
   if (p->exclusiveOwner && hadAccess) {
     // Another thread is taking exclusive access: step aside until it is done.
-    thread->publicFlags &= ~static_cast<uint32_t>(K5_PUBLIC_FLAGS_VM_ACCESS);
+    __atomic_fetch_and(&thread->publicFlags, ~static_cast<uint32_t>(K5_PUBLIC_FLAGS_VM_ACCESS), __ATOMIC_SEQ_CST);
     p->accessCount--;
     p->accessCond.notify_all();
   }
   while (p->exclusiveOwner) p->accessCond.wait(lock);
-  if (hadAccess && !(thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS)) {
-    thread->publicFlags |= K5_PUBLIC_FLAGS_VM_ACCESS;
+  if (hadAccess && !(__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS)) {
+    __atomic_fetch_or(&thread->publicFlags, K5_PUBLIC_FLAGS_VM_ACCESS, __ATOMIC_SEQ_CST);
     p->accessCount++;
   }
   p->exclusiveOwner = thread;
   p->exclusiveDepth = 1;
-  int own = (thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS) ? 1 : 0;
+  int own = (__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS) ? 1 : 0;
   while (p->accessCount - own > 0) {
     p->accessCond.wait(lock);
-    own = (thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS) ? 1 : 0;
+    own = (__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS) ? 1 : 0;
   }
 }
 
@@ -924,8 +935,8 @@ void k5vm_releaseExclusiveVMAccess(K5VMThread* thread) {
 }
 
 void k5vm_checkHalt(K5VMThread* thread) {
-  if (!thread || !(thread->publicFlags & K5_PUBLIC_FLAGS_HALT_THREAD_SUSPEND)) return;
-  bool had = thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS;
+  if (!thread || !(__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_HALT_THREAD_SUSPEND)) return;
+  bool had = __atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS;
   k5vm_releaseVMAccess(thread);
   k5vm_acquireVMAccess(thread);
   if (!had) k5vm_releaseVMAccess(thread);
@@ -935,7 +946,7 @@ void k5vm_haltThreadForSuspend(K5VMThread* thread) {
   if (!thread) return;
   K5VMPrivate* p = thread->javaVM->privateData;
   std::lock_guard<std::mutex> lock(p->accessMutex);
-  thread->publicFlags |= K5_PUBLIC_FLAGS_HALT_THREAD_SUSPEND;
+  __atomic_fetch_or(&thread->publicFlags, K5_PUBLIC_FLAGS_HALT_THREAD_SUSPEND, __ATOMIC_SEQ_CST);
   p->accessCond.notify_all();
 }
 
@@ -943,9 +954,9 @@ void k5vm_resumeThread(K5VMThread* thread) {
   if (!thread) return;
   K5VMPrivate* p = thread->javaVM->privateData;
   std::lock_guard<std::mutex> lock(p->accessMutex);
-  if (!(thread->publicFlags & K5_PUBLIC_FLAGS_VM_ACCESS))
-    thread->privateFlags |= K5_PRIVATE_FLAGS_NOT_RUN_SINCE_RESUMED;
-  thread->publicFlags &= ~static_cast<uint32_t>(K5_PUBLIC_FLAGS_HALT_THREAD_SUSPEND);
+  if (!(__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS))
+    __atomic_fetch_or(&thread->privateFlags, K5_PRIVATE_FLAGS_NOT_RUN_SINCE_RESUMED, __ATOMIC_SEQ_CST);
+  __atomic_fetch_and(&thread->publicFlags, ~static_cast<uint32_t>(K5_PUBLIC_FLAGS_HALT_THREAD_SUSPEND), __ATOMIC_SEQ_CST);
   p->accessCond.notify_all();
 }
 
@@ -975,7 +986,7 @@ jint k5vm_attachSystemDaemonThread(K5JavaVM* vm, K5VMThread** thread, const char
   jint result = attach(reinterpret_cast<JavaVM*>(vm), &env, &args, true);
   if (result == JNI_OK) {
     auto* attached = static_cast<K5VMThread*>(env);
-    attached->privateFlags |= K5_PRIVATE_FLAGS_SYSTEM_THREAD;
+    __atomic_fetch_or(&attached->privateFlags, K5_PRIVATE_FLAGS_SYSTEM_THREAD, __ATOMIC_SEQ_CST);
     if (thread) *thread = attached;
   }
   return result;
@@ -989,7 +1000,9 @@ jint k5vm_detachCurrentThread(K5JavaVM* vm) {
   return JNI_OK;
 }
 
-K5Object* k5vm_blockingObject(K5VMThread* thread) { return thread ? thread->blockingObject : nullptr; }
+K5Object* k5vm_blockingObject(K5VMThread* thread) {
+  return thread ? __atomic_load_n(&thread->blockingObject, __ATOMIC_SEQ_CST) : nullptr;
+}
 
 K5Object* k5vm_threadObjectName(K5JavaVM* vm, K5Object* threadObject) {
   if (!threadObject || threadObject->clazz != vm->privateData->threadClass) return nullptr;

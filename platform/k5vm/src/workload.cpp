@@ -376,10 +376,9 @@ int workerMain(void* argument) {
     worker->cond.notify_all();
   }
   vmEndThread(thread);
-  {
-    std::lock_guard<std::mutex> guard(worker->mutex);
-    worker->finished = true;
-  }
+  // Notify under the lock: the player frees the worker as soon as it sees it finished.
+  std::lock_guard<std::mutex> guard(worker->mutex);
+  worker->finished = true;
   worker->cond.notify_all();
   return 0;
 }
@@ -704,16 +703,18 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
           std::lock_guard<std::mutex> guard(priv(vm)->monitorLock);
           entry->contenders++;
         }
-        thread->blockingObject = target;
+        __atomic_store_n(&thread->blockingObject, target, __ATOMIC_SEQ_CST);
         k5vm_releaseVMAccess(thread);
         k5thread_monitor_enter(monitor);
         k5vm_acquireVMAccess(thread);
-        thread->blockingObject = nullptr;
+        // A collection may have moved the object meanwhile: the VM kept this slot current.
+        K5Object* current = __atomic_load_n(&thread->blockingObject, __ATOMIC_SEQ_CST);
+        __atomic_store_n(&thread->blockingObject, static_cast<K5Object*>(nullptr), __ATOMIC_SEQ_CST);
         {
           std::lock_guard<std::mutex> guard(priv(vm)->monitorLock);
           entry->contenders--;
         }
-        K5VMMonitorEvent after{thread, monitor, vmObjectMonitor(vm, target) == entry ? target : target};
+        K5VMMonitorEvent after{thread, monitor, current};
         k5hook_dispatch(vm->vmHooks, K5HOOK_VM_MONITOR_CONTENDED_ENTERED, &after);
       } else if (command == "unlock") {
         bool contended;
@@ -732,7 +733,8 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
         k5vm_releaseVMAccess(thread);
         k5thread_monitor_wait_timed(monitor, static_cast<int64_t>(timeout), 0);
         k5vm_acquireVMAccess(thread);
-        K5VMMonitorWaitEvent after{thread, monitor, target, static_cast<int64_t>(timeout)};
+        K5Object* current = static_cast<K5Object*>(k5thread_monitor_get_user_data(monitor));
+        K5VMMonitorWaitEvent after{thread, monitor, current, static_cast<int64_t>(timeout)};
         k5hook_dispatch(vm->vmHooks, K5HOOK_VM_MONITOR_WAITED, &after);
       } else if (command == "notify") {
         k5thread_monitor_notify(monitor);
@@ -768,9 +770,9 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
     if (!on && arg(1) != "off") return fail("suppress on or suppress off");
     return run(threadName, [&](K5VMThread* thread) {
       if (on)
-        thread->privateFlags |= K5_PRIVATE_FLAGS_EVENT_SUPPRESSED;
+        __atomic_fetch_or(&thread->privateFlags, K5_PRIVATE_FLAGS_EVENT_SUPPRESSED, __ATOMIC_SEQ_CST);
       else
-        thread->privateFlags &= ~static_cast<uint32_t>(K5_PRIVATE_FLAGS_EVENT_SUPPRESSED);
+        __atomic_fetch_and(&thread->privateFlags, ~static_cast<uint32_t>(K5_PRIVATE_FLAGS_EVENT_SUPPRESSED), __ATOMIC_SEQ_CST);
     });
   }
   if (command == "sleep") {

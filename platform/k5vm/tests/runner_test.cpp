@@ -105,6 +105,7 @@ TEST(Runner, FailuresAreReportedWithAnExitCode) {
       {"-XrunNoSuchAgent", 1, "Could not load the agent library"},
       {"-XrunK5JPI24 -XrunK5JPI24", 1, "JVM_OnLoad"},
       {"-Xrun", 1, "No library named"},
+      {"-Xanalyze:st=true -Xlibpath:/nonexistent", 1, "/nonexistent/libK5PRF24.so"},
       {write("bad.k5w", "load nowhere/Missing\n"), 1, "line 1: class nowhere/Missing is not declared"},
       {write("step.k5w", "class a/B\nend\nload a/B\nmain frobnicate\n"), 1, "line 4: unknown step frobnicate"},
       {write("open.k5w", "class a/B\n method m ()V\n"), 1, "has no end"},
