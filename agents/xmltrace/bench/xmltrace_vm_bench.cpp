@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "k5sim.h"
@@ -17,6 +18,7 @@ struct Vm {
   JVMPI_Interface* jvmpi = nullptr;
   K5VMThread* thread = nullptr;
   K5Method* method = nullptr;
+  K5Object* receiver = nullptr;
   std::string file = "/tmp/xmltrace-vm-bench.xml";
 };
 
@@ -28,7 +30,9 @@ Vm* theVm() {
   static Vm* made = [] {
     auto* v = new Vm;
     std::string error;
-    v->vm = k5sim_createVM({}, &error);
+    std::vector<std::string> options;
+    if (std::getenv("VORK_BUILD_DIR") != nullptr) options.push_back(std::string("-Xlibpath:") + std::getenv("VORK_BUILD_DIR") + "/lib");
+    v->vm = k5sim_createVM(options, &error);
     if (v->vm == nullptr || k5sim_loadAgent(v->vm, "K5JPI24", "", &error) != 0) {
       std::fprintf(stderr, "no VM: %s\n", error.c_str());
       std::abort();
@@ -37,12 +41,14 @@ Vm* theVm() {
     reinterpret_cast<JavaVM*>(v->vm)->GetEnv(&table, JVMPI_VERSION_1);
     v->jvmpi = static_cast<JVMPI_Interface*>(table);
     k5sim_initialized(v->vm);
-    K5Class* clazz = k5sim_defineClass(v->vm, "class bench/Worker source=Worker.java\n  method run ()V static lines=0:1\nend\n", &error);
-    v->thread = v->vm->mainThread;
-    if (clazz == nullptr || k5sim_loadClass(v->thread, "bench/Worker", &error) == nullptr) {
+    if (k5sim_playText(v->vm, "class bench/Worker source=Worker.java\n  method run ()V lines=0:1\nend\n"
+                              "load bench/Worker\nmain alloc self bench/Worker\n", &error) != 0) {
       std::fprintf(stderr, "no class: %s\n", error.c_str());
       std::abort();
     }
+    v->thread = v->vm->mainThread;
+    K5Class* clazz = k5vm_findClass(v->vm, "bench/Worker", nullptr);
+    v->receiver = k5sim_namedObject(v->vm, "self");
     v->method = k5sim_findMethod(clazz, "run", "()V");
     return v;
   }();
@@ -58,10 +64,12 @@ void startAgent(Vm* v, const std::string& options) {
 }
 
 void entryExit(benchmark::State& state, Vm* v) {
+  k5vm_acquireVMAccess(v->thread);
   for (auto _ : state) {
-    k5sim_enterMethod(v->thread, v->method, nullptr, 0, false);
+    k5sim_enterMethod(v->thread, v->method, v->receiver, 0, false);
     k5sim_returnMethod(v->thread);
   }
+  k5vm_releaseVMAccess(v->thread);
   state.SetItemsProcessed(state.iterations() * 2);  // events, one record each when traced
 }
 
