@@ -333,6 +333,22 @@ TEST_F(XmlTraceRunner, SocketPrinterToALocalServer) {
   EXPECT_EQ(named(all, "methodEntry").size(), 4u);
   EXPECT_EQ(named(all, "gcFinish").size(), 2u);
 
+  // A server that hangs up at once: the records are lost, the program runs to its end.
+  listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  a.sin_port = 0;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+  length = sizeof(a);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length);
+  ::listen(listener, 1);
+  std::thread rude([&] {
+    int client = ::accept(listener, nullptr, nullptr);
+    if (client >= 0) ::close(client);
+  });
+  r = run("server=127.0.0.1:" + std::to_string(ntohs(a.sin_port)), std::string(kClasses) + kEveryRecord);
+  rude.join();
+  ::close(listener);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+
   // Nobody listens any more: the agent cannot start and the runner reports it.
   r = run("server=127.0.0.1:" + std::to_string(ntohs(a.sin_port)), std::string(kClasses) + kEveryRecord);
   EXPECT_NE(r.exitCode, 0);
