@@ -176,6 +176,14 @@ TEST_F(XmlTraceRunner, TracesEveryRecordToAFile) {
   EXPECT_EQ(values(all, "methodEntry", "stackDepth"), (std::vector<std::string>{"0", "0", "1", "1"}));
   // Every record of the worker names the worker's thread object.
   for (const Element* e : named(all, "methodEntry")) EXPECT_EQ(e->get("threadIdRef"), threads.back()->get("threadId"));
+  // Method IDs are addresses beyond 32 bits: entries and exits name them whole, as the
+  // methodDef records do.
+  std::vector<std::string> ids = values(all, "methodDef", "methodId");
+  for (const char* kind : {"methodEntry", "methodExit"}) {
+    for (const std::string& id : values(all, kind, "methodIdRef")) {
+      EXPECT_NE(std::find(ids.begin(), ids.end(), id), ids.end()) << kind << " " << id;
+    }
+  }
   // The array of ints has class ID 0: its allocation, move and free are not written.
   auto allocs = named(all, "objAlloc");
   ASSERT_EQ(allocs.size(), 3u);
