@@ -82,6 +82,8 @@ TEST_F(XmlTraceEntry, TakesTheVmsPortLibraryWhenTheRecordSaysK5VM) {
   EXPECT_EQ(xt::agent.port.context, library);
   EXPECT_EQ(world_.enabled.size(), 11u);
   EXPECT_NE(table_.NotifyEvent, nullptr);
+  xt::agentReset();
+  library->port_shutdown_library(library);
 }
 
 TEST_F(XmlTraceEntry, MakesItsOwnPortLibraryOtherwise) {
