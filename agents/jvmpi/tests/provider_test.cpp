@@ -460,6 +460,18 @@ TEST_F(Provider, GcStatisticsCountTheWalkedSegmentsWithoutHoles) {
   EXPECT_EQ(events(JVMPI_EVENT_GC_FINISH)[0].event.u.gc_info.used_objects, static_cast<jlong>(objects));
 }
 
+TEST_F(Provider, AnObjectMovedAndFreedInOneCollectionIsFreedAtItsNewPlace) {
+  enable({JVMPI_EVENT_OBJECT_FREE, JVMPI_EVENT_OBJECT_MOVE});
+  if (!k5vm_findClass(vm, "t/Calls", nullptr)) play(kCallClasses);
+  play("main alloc twice t/Calls\ngc move=twice free=twice,twice\n");
+  auto all = events();
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0].type, JVMPI_EVENT_OBJECT_MOVE);
+  EXPECT_EQ(all[1].type, JVMPI_EVENT_OBJECT_FREE);
+  EXPECT_EQ(all[1].event.u.obj_free.obj_id, all[0].event.u.obj_move.new_obj_id);
+  EXPECT_EQ(k5sim_namedObject(vm, "twice"), nullptr);
+}
+
 TEST_F(Provider, ThreadStartNamesAreModifiedUtf8) {
   enable({JVMPI_EVENT_THREAD_START, JVMPI_EVENT_THREAD_END});
   play("start u1 name=W\xC3\xB6rker-\xE2\x82\xAC group=gr\xC3\xBCppe parent=main\n"

@@ -405,6 +405,17 @@ jint k5vm_attachSystemDaemonThread(K5JavaVM* vm, K5VMThread** thread, const char
 jint k5vm_detachCurrentThread(K5JavaVM* vm);
 /* The object a thread is blocked entering, NULL when none. */
 K5Object* k5vm_blockingObject(K5VMThread* thread);
+/* The VM thread running on an OS thread of the thread library, NULL when none. Hold the
+ * thread-list lock. */
+K5VMThread* k5vm_threadFromOSThread(K5JavaVM* vm, k5thread_t osThread);
+/* The monitor of an object (K5THREAD_MONITOR_OBJECT; its user data is the object), NULL when
+ * the object has never been locked. */
+k5thread_monitor_t k5vm_objectMonitor(K5JavaVM* vm, K5Object* object);
+/* Every JNI global reference in pool order (weak ones flagged). */
+void k5vm_iterateGlobalRefs(K5JavaVM* vm,
+                            void (*function)(K5JavaVM* vm, jobject reference, K5Object* object, int isWeak,
+                                             void* userData),
+                            void* userData);
 
 /* Thread objects and strings: the name (a String), the group (a ThreadGroup) of a thread
  * object, the name and parent of a group; NULL when missing. */

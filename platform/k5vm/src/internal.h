@@ -28,7 +28,8 @@ struct Frame {
 
 struct K5VMThreadPrivate {
   std::string name;
-  std::vector<Frame> stack;
+  std::vector<Frame> stack;  // frames [0, depth) are live; the rest are kept for reuse
+  size_t depth = 0;
   std::deque<K5Object*> localRefs;  // jobject = address of an element
   std::vector<size_t> localFrames;  // marks of pushed local frames
   std::vector<K5Object*> objectSlots;
@@ -85,6 +86,7 @@ struct K5VMPrivate {
   std::mutex accessMutex;
   std::condition_variable accessCond;
   int accessCount = 0;
+  int accessWaiters = 0;  // threads waiting on accessCond (under accessMutex)
   K5VMThread* exclusiveOwner = nullptr;
   int exclusiveDepth = 0;
 

@@ -169,8 +169,8 @@ void forEachReference(K5JavaVM* vm, const std::function<void(K5Object*&)>& fn) {
       do {
         if (thread->threadObject) fn(thread->threadObject);
         if (thread->blockingObject) fn(thread->blockingObject);
-        for (Frame& frame : thread->privateData->stack)
-          for (K5Object*& slot : frame.slots)
+        for (size_t i = 0; i < thread->privateData->depth; i++)
+          for (K5Object*& slot : thread->privateData->stack[i].slots)
             if (slot) fn(slot);
         for (K5Object*& slot : thread->privateData->localRefs)
           if (slot) fn(slot);
@@ -248,6 +248,7 @@ ObjectMonitor* vmObjectMonitor(K5JavaVM* vm, K5Object* object) {
 
 void vmMoveObject(K5VMThread* thread, K5Object* object) {
   K5JavaVM* vm = thread->javaVM;
+  if (!object || (object->flags & K5_OBJECT_HOLE)) return;
   K5GCObjectMovedEvent event{thread, object, nullptr, nullptr, nullptr};
   {
     // Lock order: classes, then the heap (as class definition does).
@@ -289,6 +290,7 @@ void vmMoveObject(K5VMThread* thread, K5Object* object) {
 
 void vmFreeObject(K5VMThread* thread, K5Object* object) {
   K5JavaVM* vm = thread->javaVM;
+  if (!object || (object->flags & K5_OBJECT_HOLE)) return;
   // Hooks see the object before it becomes a hole, and run without the VM's locks.
   K5GCObjectEvent event{thread, object, k5gc_segmentOfObject(vm, object)};
   k5hook_dispatch(vm->gcHooks, K5HOOK_GC_OBJECT_FREED, &event);
@@ -856,6 +858,21 @@ std::vector<std::string> k5sim_log(K5JavaVM* vm) {
 
 // ---- Internal functions ------------------------------------------------------------------------
 
+namespace {
+
+// Waits on the access condition; the count lets releases skip the wake-up when nobody waits.
+void waitForAccess(K5VMPrivate* p, std::unique_lock<std::mutex>& lock) {
+  p->accessWaiters++;
+  p->accessCond.wait(lock);
+  p->accessWaiters--;
+}
+
+void wakeAccessWaiters(K5VMPrivate* p) {
+  if (p->accessWaiters > 0) p->accessCond.notify_all();
+}
+
+}  // namespace
+
 extern "C" {
 
 K5VMThread* k5vm_currentThread(K5JavaVM* vm) { return tlsCurrent && tlsCurrent->javaVM == vm ? tlsCurrent : nullptr; }
@@ -873,7 +890,7 @@ void k5vm_acquireVMAccess(K5VMThread* thread) {
       __atomic_fetch_or(&thread->publicFlags, K5_PUBLIC_FLAGS_STOPPED, __ATOMIC_SEQ_CST);
       k5thread_set_suspended(thread->osThread, 1);
     }
-    p->accessCond.wait(lock);
+    waitForAccess(p, lock);
   }
   if (stopped) {
     __atomic_fetch_and(&thread->publicFlags, ~static_cast<uint32_t>(K5_PUBLIC_FLAGS_STOPPED), __ATOMIC_SEQ_CST);
@@ -891,7 +908,7 @@ void k5vm_releaseVMAccess(K5VMThread* thread) {
   if (!(__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS)) return;
   __atomic_fetch_and(&thread->publicFlags, ~static_cast<uint32_t>(K5_PUBLIC_FLAGS_VM_ACCESS), __ATOMIC_SEQ_CST);
   p->accessCount--;
-  p->accessCond.notify_all();
+  wakeAccessWaiters(p);
 }
 
 void k5vm_acquireExclusiveVMAccess(K5VMThread* thread) {
@@ -907,9 +924,9 @@ void k5vm_acquireExclusiveVMAccess(K5VMThread* thread) {
     // Another thread is taking exclusive access: step aside until it is done.
     __atomic_fetch_and(&thread->publicFlags, ~static_cast<uint32_t>(K5_PUBLIC_FLAGS_VM_ACCESS), __ATOMIC_SEQ_CST);
     p->accessCount--;
-    p->accessCond.notify_all();
+    wakeAccessWaiters(p);
   }
-  while (p->exclusiveOwner) p->accessCond.wait(lock);
+  while (p->exclusiveOwner) waitForAccess(p, lock);
   if (hadAccess && !(__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS)) {
     __atomic_fetch_or(&thread->publicFlags, K5_PUBLIC_FLAGS_VM_ACCESS, __ATOMIC_SEQ_CST);
     p->accessCount++;
@@ -918,7 +935,7 @@ void k5vm_acquireExclusiveVMAccess(K5VMThread* thread) {
   p->exclusiveDepth = 1;
   int own = (__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS) ? 1 : 0;
   while (p->accessCount - own > 0) {
-    p->accessCond.wait(lock);
+    waitForAccess(p, lock);
     own = (__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS) ? 1 : 0;
   }
 }
@@ -930,7 +947,7 @@ void k5vm_releaseExclusiveVMAccess(K5VMThread* thread) {
   if (p->exclusiveOwner != thread) return;
   if (--p->exclusiveDepth == 0) {
     p->exclusiveOwner = nullptr;
-    p->accessCond.notify_all();
+    wakeAccessWaiters(p);
   }
 }
 
@@ -947,7 +964,7 @@ void k5vm_haltThreadForSuspend(K5VMThread* thread) {
   K5VMPrivate* p = thread->javaVM->privateData;
   std::lock_guard<std::mutex> lock(p->accessMutex);
   __atomic_fetch_or(&thread->publicFlags, K5_PUBLIC_FLAGS_HALT_THREAD_SUSPEND, __ATOMIC_SEQ_CST);
-  p->accessCond.notify_all();
+  wakeAccessWaiters(p);
 }
 
 void k5vm_resumeThread(K5VMThread* thread) {
@@ -957,7 +974,7 @@ void k5vm_resumeThread(K5VMThread* thread) {
   if (!(__atomic_load_n(&thread->publicFlags, __ATOMIC_SEQ_CST) & K5_PUBLIC_FLAGS_VM_ACCESS))
     __atomic_fetch_or(&thread->privateFlags, K5_PRIVATE_FLAGS_NOT_RUN_SINCE_RESUMED, __ATOMIC_SEQ_CST);
   __atomic_fetch_and(&thread->publicFlags, ~static_cast<uint32_t>(K5_PUBLIC_FLAGS_HALT_THREAD_SUSPEND), __ATOMIC_SEQ_CST);
-  p->accessCond.notify_all();
+  wakeAccessWaiters(p);
 }
 
 const char* k5vm_findArgument(K5JavaVM* vm, const char* prefix, int consume) {
@@ -1002,6 +1019,38 @@ jint k5vm_detachCurrentThread(K5JavaVM* vm) {
 
 K5Object* k5vm_blockingObject(K5VMThread* thread) {
   return thread ? __atomic_load_n(&thread->blockingObject, __ATOMIC_SEQ_CST) : nullptr;
+}
+
+K5VMThread* k5vm_threadFromOSThread(K5JavaVM* vm, k5thread_t osThread) {
+  if (!vm || !osThread) return nullptr;
+  std::lock_guard<std::recursive_mutex> guard(vm->privateData->threadListLock);
+  K5VMThread* thread = vm->mainThread;
+  if (!thread) return nullptr;
+  do {
+    if (thread->osThread == osThread) return thread;
+    thread = thread->linkNext;
+  } while (thread != vm->mainThread);
+  return nullptr;
+}
+
+k5thread_monitor_t k5vm_objectMonitor(K5JavaVM* vm, K5Object* object) {
+  if (!vm || !object) return nullptr;
+  std::lock_guard<std::mutex> guard(vm->privateData->monitorLock);
+  auto found = vm->privateData->objectMonitors.find(object);
+  return found == vm->privateData->objectMonitors.end() ? nullptr : found->second->monitor;
+}
+
+void k5vm_iterateGlobalRefs(K5JavaVM* vm, void (*function)(K5JavaVM*, jobject, K5Object*, int, void*),
+                            void* userData) {
+  if (!vm || !function) return;
+  std::vector<GlobalRef*> used;
+  {
+    std::lock_guard<std::mutex> guard(vm->privateData->globalRefLock);
+    for (GlobalRef& ref : vm->privateData->globalRefs)
+      if (ref.used) used.push_back(&ref);
+  }
+  for (GlobalRef* ref : used)
+    function(vm, reinterpret_cast<jobject>(&ref->object), ref->object, ref->weak ? 1 : 0, userData);
 }
 
 K5Object* k5vm_threadObjectName(K5JavaVM* vm, K5Object* threadObject) {
@@ -1107,9 +1156,10 @@ K5Object* k5vm_popObjectSlot(K5VMThread* thread) {
 uintptr_t k5vm_walkStack(K5VMThread* currentThread, K5StackWalkState* state) {
   if (!state || !state->walkThread) return 0;
   std::vector<Frame>& stack = state->walkThread->privateData->stack;
+  size_t depth = state->walkThread->privateData->depth;
   std::deque<K5Object*>& locals = state->walkThread->privateData->localRefs;
   state->framesWalked = 0;
-  for (size_t i = stack.size(); i-- > 0;) {
+  for (size_t i = depth; i-- > 0;) {
     if (state->maxFrames && state->framesWalked >= state->maxFrames) break;
     Frame& frame = stack[i];
     state->method = frame.method;
@@ -1118,7 +1168,7 @@ uintptr_t k5vm_walkStack(K5VMThread* currentThread, K5StackWalkState* state) {
     state->framesWalked++;
     state->objectSlots = frame.slots.empty() ? nullptr : frame.slots.data();
     state->objectSlotCount = frame.slots.size();
-    size_t end = (i + 1 < stack.size()) ? stack[i + 1].localRefMark : locals.size();
+    size_t end = (i + 1 < depth) ? stack[i + 1].localRefMark : locals.size();
     state->localRefs = nullptr;
     state->localRefCount = 0;
     if (frame.jni && end > frame.localRefMark && end <= locals.size()) {

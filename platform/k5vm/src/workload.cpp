@@ -124,8 +124,9 @@ K5Method* k5sim_findMethod(K5Class* clazz, const std::string& name, const std::s
 
 void k5sim_enterMethod(K5VMThread* thread, K5Method* method, K5Object* receiver, uintptr_t pc, bool second) {
   K5VMThreadPrivate* t = thread->privateData;
-  t->stack.emplace_back();
-  Frame& frame = t->stack.back();
+  if (t->depth == t->stack.size()) t->stack.emplace_back();
+  Frame& frame = t->stack[t->depth++];
+  frame.slots.clear();
   frame.method = method;
   frame.pc = pc;
   frame.jni = (method->modifiers & K5_ACC_NATIVE) != 0;
@@ -140,8 +141,8 @@ void k5sim_enterMethod(K5VMThread* thread, K5Method* method, K5Object* receiver,
 
 void k5sim_returnMethod(K5VMThread* thread) {
   K5VMThreadPrivate* t = thread->privateData;
-  if (t->stack.empty()) return;
-  Frame& frame = t->stack.back();
+  if (t->depth == 0) return;
+  Frame& frame = t->stack[t->depth - 1];
   uintptr_t event = frame.jni ? K5HOOK_VM_NATIVE_METHOD_RETURN : K5HOOK_VM_METHOD_RETURN;
   K5HookInterface* hooks = thread->javaVM->vmHooks;
   if (k5hook_isHooked(hooks, event)) {
@@ -149,7 +150,8 @@ void k5sim_returnMethod(K5VMThread* thread) {
     k5hook_dispatch(hooks, event, &data);
   }
   if (t->localRefs.size() > frame.localRefMark) t->localRefs.resize(frame.localRefMark);
-  t->stack.pop_back();
+  frame.slots.clear();
+  t->depth--;
 }
 
 namespace {
@@ -596,7 +598,8 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
     uint64_t pc = 0;
     if (!parseNumber(arg(1), &pc)) return fail("bad pc");
     return run(threadName, [&](K5VMThread* thread) {
-      if (!thread->privateData->stack.empty()) thread->privateData->stack.back().pc = pc;
+      K5VMThreadPrivate* t = thread->privateData;
+      if (t->depth) t->stack[t->depth - 1].pc = pc;
     });
   }
   if (command == "return") {
@@ -629,36 +632,29 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
     });
   }
   if (command == "gc") {
-    std::vector<K5Object*> moves, frees;
-    for (const std::string& key : options.count("move") ? split(options["move"], ',') : std::vector<std::string>()) {
-      K5Object* target = object(key);
-      if (!target) return fail("no object " + key);
-      moves.push_back(target);
-    }
-    for (const std::string& key : options.count("free") ? split(options["free"], ',') : std::vector<std::string>()) {
-      K5Object* target = object(key);
-      if (!target) return fail("no object " + key);
-      frees.push_back(target);
-    }
-    std::vector<std::string> freed = options.count("free") ? split(options["free"], ',') : std::vector<std::string>();
+    std::vector<std::string> moves = options.count("move") ? split(options["move"], ',') : std::vector<std::string>();
+    std::vector<std::string> frees = options.count("free") ? split(options["free"], ',') : std::vector<std::string>();
+    for (const std::vector<std::string>* list : {&moves, &frees})
+      for (const std::string& key : *list)
+        if (!object(key)) return fail("no object " + key);
     bool local = hasFlag(flags, "local");
     bool ok = run(threadName, [&](K5VMThread* thread) {
-      if (local) {
-        k5vm_acquireExclusiveVMAccess(thread);
-        K5VMThreadEvent start{thread};
-        k5hook_dispatch(vm->gcHooks, K5HOOK_GC_LOCAL_START, &start);
-        for (K5Object* o : moves) vmMoveObject(thread, o);
-        for (K5Object* o : frees) vmFreeObject(thread, o);
-        K5VMThreadEvent end{thread};
-        k5hook_dispatch(vm->gcHooks, K5HOOK_GC_LOCAL_END, &end);
-        k5vm_releaseExclusiveVMAccess(thread);
-      } else {
-        vmCollect(thread, moves, frees);
-      }
+      k5vm_acquireExclusiveVMAccess(thread);
+      K5VMThreadEvent start{thread};
+      k5hook_dispatch(vm->gcHooks, local ? K5HOOK_GC_LOCAL_START : K5HOOK_GC_GLOBAL_START, &start);
+      // Names are looked up as the collection goes: a moved object is freed at its new place,
+      // and a name freed twice is freed once.
+      for (const std::string& key : moves)
+        if (K5Object* target = object(key)) vmMoveObject(thread, target);
+      for (const std::string& key : frees)
+        if (K5Object* target = object(key)) vmFreeObject(thread, target);
+      K5VMThreadEvent end{thread};
+      k5hook_dispatch(vm->gcHooks, local ? K5HOOK_GC_LOCAL_END : K5HOOK_GC_GLOBAL_END, &end);
+      k5vm_releaseExclusiveVMAccess(thread);
     });
     {
       std::lock_guard<std::recursive_mutex> guard(priv(vm)->classLock);
-      for (const std::string& key : freed) priv(vm)->namedObjects.erase(key);
+      for (const std::string& key : frees) priv(vm)->namedObjects.erase(key);
     }
     return ok;
   }
@@ -681,6 +677,8 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
       for (K5MemorySegment* s = vm->objectSegments; s; s = s->nextSegment)
         if (s->spaceName && key == s->spaceName) found = s;
       if (!found) return fail("no segment " + key);
+      if (!(found->type & K5_MEMORY_TYPE_OBJECT) || key == "new" || key == "old")
+        return fail("segment " + key + " belongs to the VM");
       if (found->heapAlloc != found->heapBase) return fail("segment " + key + " is not empty");
       return run(threadName, [&](K5VMThread* thread) { vmRemoveSegment(thread, found); });
     }
@@ -692,11 +690,23 @@ bool Player::step(std::vector<std::string> words, std::map<std::string, std::str
     if (!target) return fail("no object " + arg(1));
     uint64_t timeout = 0;
     if (command == "wait" && !arg(2).empty() && !parseNumber(arg(2), &timeout)) return fail("bad timeout");
-    return run(threadName, [this, command, target, timeout](K5VMThread* thread) {
+    // The player runs the main thread's steps itself: they must not block for good.
+    if (threadName == "main" && command == "wait" && timeout == 0)
+      return fail("the main thread cannot wait without a timeout");
+    std::string objectName = arg(1);
+    return run(threadName, [this, command, target, timeout, threadName, objectName](K5VMThread* thread) {
       ObjectMonitor* entry = vmObjectMonitor(vm, target);
       k5thread_monitor_t monitor = entry->monitor;
+      if (command != "lock" && k5thread_monitor_get_owner(monitor) != k5thread_self()) {
+        fail("thread " + threadName + " does not own the monitor of " + objectName);
+        return;
+      }
       if (command == "lock") {
         if (k5thread_monitor_try_enter(monitor) == 0) return;
+        if (threadName == "main") {
+          fail("the main thread would block on the monitor of " + objectName);
+          return;
+        }
         K5VMMonitorEvent before{thread, monitor, target};
         k5hook_dispatch(vm->vmHooks, K5HOOK_VM_MONITOR_CONTENDED_ENTER, &before);
         {

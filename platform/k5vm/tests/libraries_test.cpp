@@ -318,6 +318,75 @@ TEST(VmRecord, IdentifierPortLibraryAndGetEnv) {
     EXPECT_EQ(javaVM->functions->DetachCurrentThread(javaVM), JNI_EDETACHED);
   }).join();
   EXPECT_EQ(vm->mainThread->linkNext, vm->mainThread);  // back to the main thread alone
+  EXPECT_EQ(k5vm_threadFromOSThread(vm, k5thread_self()), vm->mainThread);
+
+  // Object monitors and global references as a dump would walk them.
+  ASSERT_EQ(k5sim_playText(vm, "class d/Obj\nend\nload d/Obj\nmain alloc o d/Obj\nmain alloc p d/Obj\n"
+                               "main lock o\nmain globalref g1 o\nmain globalref g2 p weak\n", &error), 0) << error;
+  K5Object* o = k5sim_namedObject(vm, "o");
+  k5thread_monitor_t monitor = k5vm_objectMonitor(vm, o);
+  ASSERT_NE(monitor, nullptr);
+  EXPECT_EQ(k5thread_monitor_get_user_data(monitor), o);
+  EXPECT_EQ(k5thread_monitor_get_owner(monitor), k5thread_self());
+  EXPECT_EQ(k5vm_objectMonitor(vm, k5sim_namedObject(vm, "p")), nullptr);
+  std::vector<std::pair<K5Object*, int>> refs;
+  k5vm_iterateGlobalRefs(
+      vm,
+      [](K5JavaVM*, jobject reference, K5Object* object, int weak, void* data) {
+        EXPECT_EQ(k5vm_objectFromRef(reference), object);
+        static_cast<std::vector<std::pair<K5Object*, int>>*>(data)->push_back({object, weak});
+      },
+      &refs);
+  EXPECT_EQ(refs, (std::vector<std::pair<K5Object*, int>>{{o, 0}, {k5sim_namedObject(vm, "p"), 1}}));
+  ASSERT_EQ(k5sim_playText(vm, "main unlock o\n", &error), 0) << error;
+  k5sim_shutdown(vm, 0);
+  k5sim_destroyVM(vm);
+}
+
+TEST(Workload, BadInputIsReportedWithItsLine) {
+  std::string error;
+  K5JavaVM* vm = k5sim_createVM({}, &error);
+  ASSERT_NE(vm, nullptr) << error;
+  ASSERT_EQ(k5sim_playText(vm, "class w/A\n method m ()V\nend\nload w/A\nmain alloc a w/A\nstart t\n", &error), 0)
+      << error;
+  struct Case {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"class\n", "line 1: class <name>"},
+      {"class w/B\n method m\nend\n", "line 2: method <name> <signature> [static] [native]"},
+      {"class w/C\n method m ()V lines=1-2\nend\n", "line 2: lines=<pc>:<line>,..."},
+      {"class w/D\n bogus\nend\n", "line 2: unknown class line bogus"},
+      {"class w/E super=w/Nope\nend\nload w/E\n", "line 3: superclass w/Nope of w/E is not loaded"},
+      {"load w/A\n", "line 1: class w/A is already loaded"},
+      {"main call w/A.nothing()V\n", "line 1: no method w/A.nothing()V"},
+      {"main call w/A.m()V this=ghost\n", "line 1: no object ghost"},
+      {"main call w/A.m()V pc=-1\n", "line 1: bad pc"},
+      {"main newarray x Q 3\n", "line 1: no element type Q"},
+      {"main newarray x I 99999999999\n", "line 1: bad array length"},
+      {"main newarray x I 3 dims=0\n", "line 1: bad dims"},
+      {"main unlock a\n", "line 1: thread main does not own the monitor of a"},
+      {"main wait a 0\n", "line 1: the main thread cannot wait without a timeout"},
+      {"t lock a\nmain lock a\n", "line 2: the main thread would block on the monitor of a"},
+      {"gc move=ghost\n", "line 1: no object ghost"},
+      {"segment remove new\n", "line 1: segment new belongs to the VM"},
+      {"segment add s size=12\n", "line 1: bad segment size"},
+      {"deleteref nothing\n", "line 1: no reference nothing"},
+      {"start t\n", "line 1: bad thread name"},
+      {"main end\n", "line 1: the main thread ends with shutdown"},
+      {"main suppress maybe\n", "line 1: suppress on or suppress off"},
+      {"main sleep soon\n", "line 1: bad sleep time"},
+      {"main jitload w/A.m()V addr=zz\n", "line 1: bad addr"},
+      {"main notification\n", "line 1: bad flag word"},
+      {"shutdown -1\n", "line 1: bad exit code"},
+      {"main\n", "line 1: a step is missing after the thread name"},
+  };
+  for (const Case& c : cases) {
+    error.clear();
+    EXPECT_EQ(k5sim_playText(vm, c.text, &error), -1) << c.text;
+    EXPECT_EQ(error, c.message) << c.text;
+  }
+  ASSERT_EQ(k5sim_playText(vm, "t unlock a\n", &error), 0) << error;
   k5sim_shutdown(vm, 0);
   k5sim_destroyVM(vm);
 }
