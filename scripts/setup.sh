@@ -6,7 +6,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libpng-dev libjpeg-dev libgif-dev libfreetype-dev fonts-dejavu-core fonts-dejavu-extra
   openjdk-17-jdk-headless junit5
-  python3
+  python3 libxml2-dev
 )
 missing=()
 for package in "${packages[@]}"; do
