@@ -75,6 +75,13 @@ export VORK_DEMO_STACK_ON=1
 
 say "After the run"
 show_device
+say "Tracing a workload in the substitute K5 VM with the XML trace profiler"
+trace=/tmp/vork-demo-trace.xml
+(cd "$top" && "$build/bin/k5sim" "-XrunK5PROFILE:file=$trace,filters=agents/xmltrace/examples/filters.txt" \
+  agents/xmltrace/examples/trace.k5w)
+echo "  $(wc -l < "$trace") records in $trace, the first of them:"
+head -n 8 "$trace" | sed 's/^/    /'
+
 if [ -f "$root/widgets-demo.png" ]; then
   cp "$root/widgets-demo.png" /tmp/vork-demo-screen.png
   echo "  screen:         /tmp/vork-demo-screen.png"
