@@ -175,6 +175,44 @@ BOOL CloseHandle(HANDLE object) {
   return TRUE;
 }
 
+namespace vork {
+
+bool waitableHandles(DWORD count, const HANDLE* handles) {
+  for (DWORD i = 0; i < count; ++i) {
+    KernelObject* object = objectOf(handles[i], nullptr);
+    if (!object || !object->ops->signaled) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool objectsSignaled(DWORD count, const HANDLE* handles, bool waitAll, DWORD& result) {
+  if (waitAll) {
+    for (DWORD i = 0; i < count; ++i) {
+      KernelObject* object = objectOf(handles[i], nullptr);
+      if (!object || !object->ops->signaled || !object->ops->signaled(object, false)) return false;
+    }
+    for (DWORD i = 0; i < count; ++i) {
+      KernelObject* object = objectOf(handles[i], nullptr);
+      object->ops->signaled(object, true);
+    }
+    result = WAIT_OBJECT_0;
+    return true;
+  }
+  for (DWORD i = 0; i < count; ++i) {
+    KernelObject* object = objectOf(handles[i], nullptr);
+    if (object && object->ops->signaled && object->ops->signaled(object, true)) {
+      result = WAIT_OBJECT_0 + i;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace vork
+
 struct WaitRequest {
   DWORD count;
   const HANDLE* handles;
@@ -184,26 +222,7 @@ struct WaitRequest {
 
 static bool waitReady(void* context) {
   auto* request = static_cast<WaitRequest*>(context);
-  if (request->waitAll) {
-    for (DWORD i = 0; i < request->count; ++i) {
-      KernelObject* object = objectOf(request->handles[i], nullptr);
-      if (!object || !object->ops->signaled || !object->ops->signaled(object, false)) return false;
-    }
-    for (DWORD i = 0; i < request->count; ++i) {
-      KernelObject* object = objectOf(request->handles[i], nullptr);
-      object->ops->signaled(object, true);
-    }
-    request->result = WAIT_OBJECT_0;
-    return true;
-  }
-  for (DWORD i = 0; i < request->count; ++i) {
-    KernelObject* object = objectOf(request->handles[i], nullptr);
-    if (object && object->ops->signaled && object->ops->signaled(object, true)) {
-      request->result = WAIT_OBJECT_0 + i;
-      return true;
-    }
-  }
-  return false;
+  return objectsSignaled(request->count, request->handles, request->waitAll != 0, request->result);
 }
 
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
@@ -211,13 +230,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     SetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
   }
-  for (DWORD i = 0; i < count; ++i) {
-    KernelObject* object = objectOf(handles[i], nullptr);
-    if (!object || !object->ops->signaled) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return WAIT_FAILED;
-    }
-  }
+  if (!waitableHandles(count, handles)) return WAIT_FAILED;
   WaitRequest request{count, handles, waitAll, WAIT_FAILED};
   auto lock = waitLock();
   if (!waitUntil(lock, milliseconds, waitReady, &request)) return WAIT_TIMEOUT;

@@ -402,27 +402,7 @@ static bool msgWaitReady(void* context) {
     wait->result = WAIT_OBJECT_0 + wait->count;
     return true;
   }
-  if (wait->count == 0) return false;
-  if (wait->waitAll) {
-    for (DWORD i = 0; i < wait->count; ++i) {
-      KernelObject* object = objectOf(wait->handles[i], nullptr);
-      if (!object || !object->ops->signaled || !object->ops->signaled(object, false)) return false;
-    }
-    for (DWORD i = 0; i < wait->count; ++i) {
-      KernelObject* object = objectOf(wait->handles[i], nullptr);
-      object->ops->signaled(object, true);
-    }
-    wait->result = WAIT_OBJECT_0;
-    return true;
-  }
-  for (DWORD i = 0; i < wait->count; ++i) {
-    KernelObject* object = objectOf(wait->handles[i], nullptr);
-    if (object && object->ops->signaled && object->ops->signaled(object, true)) {
-      wait->result = WAIT_OBJECT_0 + i;
-      return true;
-    }
-  }
-  return false;
+  return objectsSignaled(wait->count, wait->handles, wait->waitAll, wait->result);
 }
 
 DWORD MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, DWORD milliseconds, DWORD wakeMask,
@@ -431,13 +411,7 @@ DWORD MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, DWORD mill
     SetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
   }
-  for (DWORD i = 0; i < count; ++i) {
-    KernelObject* object = objectOf(handles[i], nullptr);
-    if (!object || !object->ops->signaled) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return WAIT_FAILED;
-    }
-  }
+  if (!waitableHandles(count, handles)) return WAIT_FAILED;
   auto lock = waitLock();
   MsgWait wait{count, handles, (flags & MWMO_WAITALL) != 0, wakeMask, (flags & MWMO_INPUTAVAILABLE) != 0,
                currentQueue(), WAIT_FAILED};

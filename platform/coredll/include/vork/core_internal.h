@@ -63,6 +63,13 @@ void wakeWaiters();
 bool waitUntil(std::unique_lock<std::mutex>& lock, DWORD milliseconds,
                bool (*ready)(void* context), void* context);
 
+// Whether every handle names a waitable object (error 6 set when one does not).
+bool waitableHandles(DWORD count, const HANDLE* handles);
+// Under waitLock(): whether the objects satisfy a wait now, all of them or any one. A satisfied
+// wait takes the signals (auto-reset events, mutex ownership); `result` is WAIT_OBJECT_0, or
+// WAIT_OBJECT_0 + the index of the first signalled object for a wait on any.
+bool objectsSignaled(DWORD count, const HANDLE* handles, bool waitAll, DWORD& result);
+
 // ---- Clock ----------------------------------------------------------------------------------
 // Device milliseconds run `clockScale()` times faster than host milliseconds.
 unsigned clockScale();
