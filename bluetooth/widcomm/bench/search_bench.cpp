@@ -8,51 +8,32 @@
 #include <string>
 #include <thread>
 
-#include "sdp.h"
-#include "vork/radio_control.h"
+#include "discovered_records.h"
 
 using namespace btce;
 
 namespace {
 
-struct Found {
-  struct Stack : CBtIf {
-    std::atomic<bool> done{false};
-    ~Stack() override { StopNotifications(); }
-    void OnDiscoveryComplete() override { done = true; }
-  } stack;
-  CSdpDiscoveryRec records[32];
-  int count = 0;
-  Found() {
-    // 32 serial-port records with a typical set of attributes.
-    std::string air = "discovery complete 1\ndevice 00:0A:3A:11:22:33 \"Meter\"\n";
-    for (int i = 0; i < 32; ++i) {
-      air += "service\nattribute 0 u32:" + std::to_string(0x10000 + i) +
-             "\nattribute 1 ( uuid16:0x1101 )\nattribute 4 ( ( uuid16:0x0100 ) ( uuid16:0x0003 u8:" +
-             std::to_string(i + 1) + " ) )\nattribute 5 ( uuid16:0x1002 )\n"
-             "attribute 9 ( ( uuid16:0x1101 u16:0x0100 ) )\nattribute 0x100 text:\"Serial Port " +
-             std::to_string(i) + "\"\n";
-    }
-    VorkRadio_Configure(air.c_str());
-    BD_ADDR meter = {0x00, 0x0A, 0x3A, 0x11, 0x22, 0x33};
-    stack.StartDiscovery(meter, nullptr);
-    while (!stack.done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    count = stack.ReadDiscoveryRecords(meter, 32, records);
+// 32 serial-port records with a typical set of attributes.
+std::string meterAir() {
+  std::string air = "discovery complete 1\ndevice 00:0A:3A:11:22:33 \"Meter\"\n";
+  for (int i = 0; i < 32; ++i) {
+    air += "service\nattribute 0 u32:" + std::to_string(0x10000 + i) +
+           "\nattribute 1 ( uuid16:0x1101 )\nattribute 4 ( ( uuid16:0x0100 ) ( uuid16:0x0003 u8:" +
+           std::to_string(i + 1) + " ) )\nattribute 5 ( uuid16:0x1002 )\n"
+           "attribute 9 ( ( uuid16:0x1101 u16:0x0100 ) )\nattribute 0x100 text:\"Serial Port " +
+           std::to_string(i) + "\"\n";
   }
-};
+  return air;
+}
 
-Found& found() {
-  static Found instance;
+DiscoveredRecords& found() {
+  static DiscoveredRecords instance(meterAir().c_str());
   return instance;
 }
 
-Uuid128 shortUuid(uint32_t value) {
-  uint8_t bytes[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
-  return requestedUuid(bytes, 4);
-}
-
 void runSearch(benchmark::State& state, std::vector<Uuid128> wanted) {
-  Found& f = found();
+  DiscoveredRecords& f = found();
   SDP_DISC_ATTTR_VAL scratch;
   for (auto _ : state) {
     int matched = 0;

@@ -6,35 +6,16 @@
 #include <memory>
 #include <thread>
 
-#include "sdp.h"
-#include "vork/radio_control.h"
+#include "discovered_records.h"
 
 using namespace btce;
 
 namespace {
 
 // Discovers the records of the meter in the given air.
-struct Records {
-  struct Stack : CBtIf {
-    std::atomic<bool> done{false};
-    ~Stack() override { StopNotifications(); }
-    void OnDiscoveryComplete() override { done = true; }
-  } stack;
-  CSdpDiscoveryRec records[32];
-  int count = 0;
-  explicit Records(const char* air) {
-    VorkRadio_Configure(air);
-    BD_ADDR meter = {0x00, 0x0A, 0x3A, 0x11, 0x22, 0x33};
-    EXPECT_TRUE(stack.StartDiscovery(meter, nullptr));
-    for (int i = 0; i < 400 && !stack.done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    count = stack.ReadDiscoveryRecords(meter, 32, records);
-  }
+struct Records : DiscoveredRecords {
+  explicit Records(const char* air) : DiscoveredRecords(air) { EXPECT_TRUE(started); }
 };
-
-Uuid128 shortUuid(uint32_t value) {
-  uint8_t bytes[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
-  return requestedUuid(bytes, 4);
-}
 
 std::vector<uint8_t> encoded(const SDP_DISC_ATTTR_VAL& value, int index, bool protocols) {
   std::vector<uint8_t> out;
